@@ -1,0 +1,10 @@
+# QUORVEX_SANITIZE=address builds with ASan+UBSan, =thread with TSan.
+if(QUORVEX_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(QUORVEX_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(QUORVEX_SANITIZE)
+    message(FATAL_ERROR "QUORVEX_SANITIZE must be address or thread, not ${QUORVEX_SANITIZE}")
+endif()

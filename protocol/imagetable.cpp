@@ -1,0 +1,6 @@
+#include "imagetable.h"
+
+void CImageTable::BuildImageTable(const ImageConfig& config)
+{
+    for (const auto& [partNumber, id] : config.cpuRows) SetCpuImage(partNumber, id);
+}

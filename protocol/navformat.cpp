@@ -1,0 +1,205 @@
+#include "navformat.h"
+
+#include <QLoggingCategory>
+#include <algorithm>
+#include <cctype>
+
+#include "trace.h"
+
+namespace {
+
+constexpr std::uint8_t kDollar = 0x24;
+constexpr int kIndexLimit = 64;  // the write index is set back past this
+
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A "%d" scan of the text after a token letter: blanks, a sign, digits. No
+// digit means no number, and the token adds no byte.
+bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value)
+{
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+    if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
+    std::uint32_t v = 0;  // only the low 32 bits are ever written
+    for (; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++pos)
+        v = v * 10u + static_cast<std::uint32_t>(text[pos] - '0');
+    *value = negative ? 0u - v : v;
+    return true;
+}
+
+}  // namespace
+
+bool CQuillmereNavFormat::ParseByte(std::uint8_t byte)
+{
+    bool complete = false;
+    auto take = [&] { m_frame[static_cast<std::size_t>(s_nFrameIndex++)] = byte; };
+
+    switch (m_nState) {
+    case 0:
+        if (byte == kDollar) {
+            s_nFrameIndex = 0;
+            m_nPayloadLen = 0;
+            take();
+            m_nState = 1;
+        }
+        break;
+    case 1:
+        if (byte == kDollar) {
+            take();
+            m_nState = 2;
+        } else {
+            m_nState = 0;
+        }
+        break;
+    case 2:
+        take();
+        m_chType1 = byte;
+        m_nState = 3;
+        break;
+    case 3:
+        take();
+        m_chType2 = byte;
+        m_nState = 4;
+        break;
+    case 4:
+        take();
+        m_nKind = byte;
+        m_nState = 5;
+        break;
+    case 5:
+        take();
+        m_nPayloadLen = byte;
+        // A payload that cannot be held in the frame buffer is not a frame we
+        // can check: drop it and hunt for the next "$$".
+        if (m_nPayloadLen > kMaxPayload)
+            m_nState = 0;
+        else
+            m_nState = byte == 0 ? 7 : 6;
+        break;
+    case 6:
+        take();
+        if (s_nFrameIndex - 6 == m_nPayloadLen) m_nState = 7;
+        break;
+    case 7:
+        take();
+        m_nState = 8;
+        break;
+    case 8:
+        take();
+        m_nState = byte == 0x0D ? 9 : 0;
+        break;
+    case 9:
+        take();
+        m_nState = 0;
+        if (byte == 0x0A) {
+            const int n = s_nFrameIndex;
+            std::uint8_t x = 0;
+            for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
+            if (x != m_frame[static_cast<std::size_t>(n - 3)]) {
+                qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
+            } else if ((m_nKind & 0x08) == 0) {
+                complete = true;
+            }
+        }
+        break;
+    default:
+        m_nState = 0;
+        break;
+    }
+    if (s_nFrameIndex > kIndexLimit) s_nFrameIndex = 0;
+    return complete;
+}
+
+void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler)
+{
+    if (m_chType1 != s_chPrevType1 || m_chType2 != s_chPrevType2) m_nJoinedLen = 0;
+    s_chPrevType1 = m_chType1;
+    s_chPrevType2 = m_chType2;
+
+    // A message that would pass the joining buffer is discarded whole; its
+    // later frames start a new message, which the receiver never sends.
+    if (m_nJoinedLen + m_nPayloadLen > kJoinedSize) {
+        m_nJoinedLen = 0;
+        s_chPrevType1 = s_chPrevType2 = 0;
+        return;
+    }
+    std::copy_n(Payload(), m_nPayloadLen, m_joined.begin() + m_nJoinedLen);
+    m_nJoinedLen = static_cast<std::uint16_t>(m_nJoinedLen + m_nPayloadLen);
+    if (m_nPayloadLen >= kContinues) return;
+
+    const std::uint8_t* msg = m_joined.data();
+    const unsigned len = m_nJoinedLen;
+    const char t1 = static_cast<char>(m_chType1);
+    const char t2 = static_cast<char>(m_chType2);
+    // Emptied before the handler runs: a handler may feed the parser again.
+    m_nJoinedLen = 0;
+    if (t1 == 'S' && t2 == 'S') {
+        handler.OnIdentifyReply(msg, len);
+    } else if (t1 == 'A' && t2 == 'T') {
+        handler.OnStartReply();
+    } else if (t1 == 'S' && t2 == 'T') {
+        // recognised, nothing to do
+    } else if (t1 == 'S' && t2 == 'X') {
+        handler.OnBlockReply(msg, len);
+    } else if (t1 == 'S' && t2 == 'V') {
+        handler.OnStopPolling();
+    } else if (t1 == 'S' && t2 == 'C') {
+        if (handler.IsAwaitingCompletion()) {
+            handler.OnCompleteReply();
+            handler.ClearAwaitCompletion();
+        }
+    } else if (t1 == 'V' && t2 == 'X') {
+        handler.OnVxReply();
+    }
+}
+
+EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind)
+{
+    constexpr std::size_t kScanLimit = 256;
+    EncodedFrame f;
+    auto& out = f.bytes;
+    text = text.substr(0, 1023);
+    out[0] = out[1] = kDollar;
+    std::size_t pos = 2;
+    bool separator = false;
+    for (std::size_t i = 0; i < text.size() && pos < kScanLimit; ++i) {
+        const char c = text[i];
+        if (pos < 6) {
+            if (IsLetter(c)) {
+                out[pos++] = static_cast<std::uint8_t>(c);
+                if (pos == 4) pos = 6;
+            }
+            continue;
+        }
+        if (c == ',' || c == ' ') {
+            separator = true;
+            continue;
+        }
+        if (!separator) continue;
+        const char t = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (t == 'S') {
+            // The rest is copied as it stands, still within the scan limit.
+            const std::size_t n = std::min(text.size() - i - 1, kScanLimit - pos);
+            std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i + 1), n, out.begin() + static_cast<std::ptrdiff_t>(pos));
+            pos += n;
+            break;
+        }
+        int width = t == 'B' ? 1 : t == 'W' ? 2 : t == 'L' ? 4 : 0;
+        std::uint32_t v = 0;
+        if (width == 0 || !ScanDecimal(text, i + 1, &v)) continue;
+        for (int b = 0; b < width && pos < kScanLimit; ++b) out[pos++] = static_cast<std::uint8_t>(v >> (8 * b));
+        separator = false;
+    }
+    // A text without two letters still gets its kind and length at 4 and 5.
+    if (pos < 6) pos = 6;
+    out[4] = kind;
+    out[5] = static_cast<std::uint8_t>(pos - 6);
+    std::uint8_t x = 0;
+    for (std::size_t i = 2; i < pos; ++i) x ^= out[i];
+    out[pos++] = x;
+    out[pos++] = 0x0D;
+    out[pos++] = 0x0A;
+    f.size = pos;
+    return f;
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the demo need,
+# only those that are missing.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
+    libusb-1.0-0-dev
+    libgtest-dev libgmock-dev
+    umockdev libumockdev-dev
+)
+if [ "${QUORVEX_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
+if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick fonts-noto-cjk); fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
