@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "trace.h"
 
@@ -113,26 +114,39 @@ bool CQuillmereNavFormat::ParseByte(std::uint8_t byte)
 
 void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler)
 {
-    if (m_chType1 != s_chPrevType1 || m_chType2 != s_chPrevType2) m_nJoinedLen = 0;
+    if (m_chType1 != s_chPrevType1 || m_chType2 != s_chPrevType2) {
+        m_nJoinedLen = 0;
+        m_bDropping = false;
+    }
     s_chPrevType1 = m_chType1;
     s_chPrevType2 = m_chType2;
 
-    // A message that would pass the joining buffer is discarded whole; its
-    // later frames start a new message, which the receiver never sends.
-    if (m_nJoinedLen + m_nPayloadLen > kJoinedSize) {
+    // A message that would pass the joining buffer is discarded whole: its
+    // remaining frames are dropped up to its last one, so no tail of it is
+    // ever handed on as a message of its own.
+    if (m_bDropping || m_nJoinedLen + m_nPayloadLen > kJoinedSize) {
         m_nJoinedLen = 0;
-        s_chPrevType1 = s_chPrevType2 = 0;
+        m_bDropping = m_nPayloadLen >= kContinues;
         return;
     }
     std::copy_n(Payload(), m_nPayloadLen, m_joined.begin() + m_nJoinedLen);
     m_nJoinedLen = static_cast<std::uint16_t>(m_nJoinedLen + m_nPayloadLen);
     if (m_nPayloadLen >= kContinues) return;
 
-    const std::uint8_t* msg = m_joined.data();
+    // A handler may feed the parser again (the transfer's one-message pump
+    // re-enters the link-data handling), and a nested frame overwrites
+    // m_frame and m_joined: the handler gets its own copy of the message.
     const unsigned len = m_nJoinedLen;
+    std::array<std::uint8_t, kMaxPayload> shortCopy;
+    std::vector<std::uint8_t> longCopy;
+    std::uint8_t* msg = shortCopy.data();
+    if (len > shortCopy.size()) {
+        longCopy.resize(len);
+        msg = longCopy.data();
+    }
+    std::copy_n(m_joined.begin(), len, msg);
     const char t1 = static_cast<char>(m_chType1);
     const char t2 = static_cast<char>(m_chType2);
-    // Emptied before the handler runs: a handler may feed the parser again.
     m_nJoinedLen = 0;
     if (t1 == 'S' && t2 == 'S') {
         handler.OnIdentifyReply(msg, len);

@@ -37,6 +37,8 @@ public:
     // True when this byte completed a valid frame whose kind has bit 3 clear;
     // call DispatchFrame before feeding the next byte.
     bool ParseByte(std::uint8_t byte);
+    // The handler's payload is a copy that stays intact while it runs, even
+    // when the handler feeds this parser again.
     void DispatchFrame(IFrameHandler& handler);
 
     // The last completed frame, for callers and tests.
@@ -55,6 +57,7 @@ private:
     std::array<std::uint8_t, kFrameSize> m_frame{};
     std::uint16_t m_nJoinedLen = 0;
     std::array<std::uint8_t, kJoinedSize> m_joined{};
+    bool m_bDropping = false;  // the current message overflowed; drop it to its last frame
     // There is one parser in the program, so the write index and the previous
     // type letters live with it rather than at file scope.
     int s_nFrameIndex = 0;
