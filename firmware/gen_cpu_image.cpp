@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT\n", argv[0]);
         return 2;
@@ -29,7 +28,8 @@ int main(int argc, char** argv)
         for (int b = 0; b < 4; ++b)
             image[4 + 4 * w + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
     std::FILE* f = std::fopen(argv[1], "wb");
-    if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0) {
+    if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() ||
+        std::fclose(f) != 0) {
         std::perror(argv[1]);
         return 1;
     }

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-bool RingInit(RingBuffer* ring, std::uint32_t size, std::uint8_t* storage)
-{
+bool RingInit(RingBuffer* ring, std::uint32_t size, std::uint8_t* storage) {
     const bool powerOfTwo = size != 0 && (size & (size - 1)) == 0;
     ring->in.store(0, std::memory_order_relaxed);
     ring->out.store(0, std::memory_order_relaxed);
@@ -14,15 +13,15 @@ bool RingInit(RingBuffer* ring, std::uint32_t size, std::uint8_t* storage)
     return powerOfTwo;
 }
 
-std::uint32_t RingUsed(const RingBuffer* ring)
-{
+std::uint32_t RingUsed(const RingBuffer* ring) {
     return ring->in.load(std::memory_order_acquire) - ring->out.load(std::memory_order_acquire);
 }
 
-std::uint32_t RingSpace(const RingBuffer* ring) { return ring->mask + 1 - RingUsed(ring); }
+std::uint32_t RingSpace(const RingBuffer* ring) {
+    return ring->mask + 1 - RingUsed(ring);
+}
 
-std::uint32_t RingPut(RingBuffer* ring, const std::uint8_t* src, std::uint32_t count)
-{
+std::uint32_t RingPut(RingBuffer* ring, const std::uint8_t* src, std::uint32_t count) {
     const std::uint32_t in = ring->in.load(std::memory_order_relaxed);
     const std::uint32_t out = ring->out.load(std::memory_order_acquire);
     const std::uint32_t space = ring->mask + 1 - (in - out);
@@ -35,8 +34,7 @@ std::uint32_t RingPut(RingBuffer* ring, const std::uint8_t* src, std::uint32_t c
     return count;
 }
 
-std::uint32_t RingGet(RingBuffer* ring, std::uint8_t* dst, std::uint32_t count)
-{
+std::uint32_t RingGet(RingBuffer* ring, std::uint8_t* dst, std::uint32_t count) {
     const std::uint32_t out = ring->out.load(std::memory_order_relaxed);
     const std::uint32_t in = ring->in.load(std::memory_order_acquire);
     const std::uint32_t n = std::min(count, in - out);

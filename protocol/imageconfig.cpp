@@ -9,20 +9,18 @@
 
 namespace {
 
-bool IsPartNumberText(const std::string& s)
-{
-    return std::all_of(s.begin(), s.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); });
+bool IsPartNumberText(const std::string& s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); });
 }
 
 }  // namespace
 
-bool StartsWith(std::string_view text, std::string_view prefix)
-{
+bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* error)
-{
+bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* error) {
     ImageConfig c;
     std::istringstream in{std::string(text)};
     std::string line;
@@ -73,14 +71,14 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* e
     return true;
 }
 
-const ImageConfig& CarriedImageConfig()
-{
+const ImageConfig& CarriedImageConfig() {
     static const ImageConfig config = [] {
         InitFirmwareResources();
         ImageConfig c;
         QFile f(QString::fromLatin1(kFirmwareConfigPath));
         std::string error;
-        if (!f.open(QIODevice::ReadOnly) || !ParseImageConfig(f.readAll().toStdString(), &c, &error))
+        if (!f.open(QIODevice::ReadOnly) ||
+            !ParseImageConfig(f.readAll().toStdString(), &c, &error))
             qFatal("carried firmware configuration is unusable: %s", error.c_str());
         return c;
     }();

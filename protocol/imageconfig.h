@@ -8,9 +8,9 @@
 // Configuration delivered with the firmware images.
 struct ImageConfig {
     std::vector<std::pair<std::string, int>> cpuRows;  // part number, CPU image id, in file order
-    std::string loaderFamily;                         // 4 characters
-    std::string seriesPrefix;                         // 2 characters
-    std::vector<std::string> fpgaPrefixes;            // 5, 6 or 7 characters each
+    std::string loaderFamily;                          // 4 characters
+    std::string seriesPrefix;                          // 2 characters
+    std::vector<std::string> fpgaPrefixes;             // 5, 6 or 7 characters each
 };
 
 // Parses the configuration text; false with a message naming the line on

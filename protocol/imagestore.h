@@ -27,12 +27,12 @@ public:
 // Images held in memory, for tests and tools.
 class CMemoryImageStore : public IImageStore {
 public:
-    void Add(std::string type, std::uint16_t id, std::vector<std::uint8_t> bytes)
-    {
+    void Add(std::string type, std::uint16_t id, std::vector<std::uint8_t> bytes) {
         m_images[{std::move(type), id}] = std::move(bytes);
     }
     ImageBytes Find(std::string_view type, std::uint16_t id) const override;
 
 private:
-    std::map<std::pair<std::string, std::uint16_t>, std::vector<std::uint8_t>, std::less<>> m_images;
+    std::map<std::pair<std::string, std::uint16_t>, std::vector<std::uint8_t>, std::less<>>
+        m_images;
 };

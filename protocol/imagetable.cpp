@@ -1,6 +1,5 @@
 #include "imagetable.h"
 
-void CImageTable::BuildImageTable(const ImageConfig& config)
-{
+void CImageTable::BuildImageTable(const ImageConfig& config) {
     for (const auto& [partNumber, id] : config.cpuRows) SetCpuImage(partNumber, id);
 }

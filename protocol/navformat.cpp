@@ -12,12 +12,13 @@ namespace {
 constexpr std::uint8_t kDollar = 0x24;
 constexpr int kIndexLimit = 64;  // the write index is set back past this
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // A "%d" scan of the text after a token letter: blanks, a sign, digits. No
 // digit means no number, and the token adds no byte.
-bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value)
-{
+bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value) {
     while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
     bool negative = false;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
@@ -31,89 +32,87 @@ bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value)
 
 }  // namespace
 
-bool CQuillmereNavFormat::ParseByte(std::uint8_t byte)
-{
+bool CQuillmereNavFormat::ParseByte(std::uint8_t byte) {
     bool complete = false;
     auto take = [&] { m_frame[static_cast<std::size_t>(s_nFrameIndex++)] = byte; };
 
     switch (m_nState) {
-    case 0:
-        if (byte == kDollar) {
-            s_nFrameIndex = 0;
-            m_nPayloadLen = 0;
-            take();
-            m_nState = 1;
-        }
-        break;
-    case 1:
-        if (byte == kDollar) {
-            take();
-            m_nState = 2;
-        } else {
-            m_nState = 0;
-        }
-        break;
-    case 2:
-        take();
-        m_chType1 = byte;
-        m_nState = 3;
-        break;
-    case 3:
-        take();
-        m_chType2 = byte;
-        m_nState = 4;
-        break;
-    case 4:
-        take();
-        m_nKind = byte;
-        m_nState = 5;
-        break;
-    case 5:
-        take();
-        m_nPayloadLen = byte;
-        // A payload that cannot be held in the frame buffer is not a frame we
-        // can check: drop it and hunt for the next "$$".
-        if (m_nPayloadLen > kMaxPayload)
-            m_nState = 0;
-        else
-            m_nState = byte == 0 ? 7 : 6;
-        break;
-    case 6:
-        take();
-        if (s_nFrameIndex - 6 == m_nPayloadLen) m_nState = 7;
-        break;
-    case 7:
-        take();
-        m_nState = 8;
-        break;
-    case 8:
-        take();
-        m_nState = byte == 0x0D ? 9 : 0;
-        break;
-    case 9:
-        take();
-        m_nState = 0;
-        if (byte == 0x0A) {
-            const int n = s_nFrameIndex;
-            std::uint8_t x = 0;
-            for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
-            if (x != m_frame[static_cast<std::size_t>(n - 3)]) {
-                qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
-            } else if ((m_nKind & 0x08) == 0) {
-                complete = true;
+        case 0:
+            if (byte == kDollar) {
+                s_nFrameIndex = 0;
+                m_nPayloadLen = 0;
+                take();
+                m_nState = 1;
             }
-        }
-        break;
-    default:
-        m_nState = 0;
-        break;
+            break;
+        case 1:
+            if (byte == kDollar) {
+                take();
+                m_nState = 2;
+            } else {
+                m_nState = 0;
+            }
+            break;
+        case 2:
+            take();
+            m_chType1 = byte;
+            m_nState = 3;
+            break;
+        case 3:
+            take();
+            m_chType2 = byte;
+            m_nState = 4;
+            break;
+        case 4:
+            take();
+            m_nKind = byte;
+            m_nState = 5;
+            break;
+        case 5:
+            take();
+            m_nPayloadLen = byte;
+            // A payload that cannot be held in the frame buffer is not a frame we
+            // can check: drop it and hunt for the next "$$".
+            if (m_nPayloadLen > kMaxPayload)
+                m_nState = 0;
+            else
+                m_nState = byte == 0 ? 7 : 6;
+            break;
+        case 6:
+            take();
+            if (s_nFrameIndex - 6 == m_nPayloadLen) m_nState = 7;
+            break;
+        case 7:
+            take();
+            m_nState = 8;
+            break;
+        case 8:
+            take();
+            m_nState = byte == 0x0D ? 9 : 0;
+            break;
+        case 9:
+            take();
+            m_nState = 0;
+            if (byte == 0x0A) {
+                const int n = s_nFrameIndex;
+                std::uint8_t x = 0;
+                for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
+                if (x != m_frame[static_cast<std::size_t>(n - 3)]) {
+                    qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
+                } else if ((m_nKind & 0x08) == 0) {
+                    complete = true;
+                }
+            }
+            break;
+        default:
+            m_nState = 0;
+            break;
     }
     if (s_nFrameIndex > kIndexLimit) s_nFrameIndex = 0;
     return complete;
 }
 
-void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler)
-{
+void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler) {
     if (m_chType1 != s_chPrevType1 || m_chType2 != s_chPrevType2) {
         m_nJoinedLen = 0;
         m_bDropping = false;
@@ -168,8 +167,7 @@ void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler)
     }
 }
 
-EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind)
-{
+EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
     constexpr std::size_t kScanLimit = 256;
     EncodedFrame f;
     auto& out = f.bytes;
@@ -195,14 +193,16 @@ EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind)
         if (t == 'S') {
             // The rest is copied as it stands, still within the scan limit.
             const std::size_t n = std::min(text.size() - i - 1, kScanLimit - pos);
-            std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i + 1), n, out.begin() + static_cast<std::ptrdiff_t>(pos));
+            std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i + 1), n,
+                        out.begin() + static_cast<std::ptrdiff_t>(pos));
             pos += n;
             break;
         }
         int width = t == 'B' ? 1 : t == 'W' ? 2 : t == 'L' ? 4 : 0;
         std::uint32_t v = 0;
         if (width == 0 || !ScanDecimal(text, i + 1, &v)) continue;
-        for (int b = 0; b < width && pos < kScanLimit; ++b) out[pos++] = static_cast<std::uint8_t>(v >> (8 * b));
+        for (int b = 0; b < width && pos < kScanLimit; ++b)
+            out[pos++] = static_cast<std::uint8_t>(v >> (8 * b));
         separator = false;
     }
     // A text without two letters still gets its kind and length at 4 and 5.

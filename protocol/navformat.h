@@ -11,11 +11,11 @@ class IFrameHandler {
 public:
     virtual ~IFrameHandler() = default;
     virtual int OnIdentifyReply(const std::uint8_t* payload, unsigned length) = 0;  // "SS"
-    virtual int OnStartReply() = 0;                                                  // "AT"
+    virtual int OnStartReply() = 0;                                                 // "AT"
     virtual int OnBlockReply(const std::uint8_t* payload, unsigned length) = 0;     // "SX"
-    virtual void OnStopPolling() = 0;                                                // "SV"
-    virtual int OnCompleteReply() = 0;                                               // "SC"
-    virtual int OnVxReply() = 0;                                                     // "VX"
+    virtual void OnStopPolling() = 0;                                               // "SV"
+    virtual int OnCompleteReply() = 0;                                              // "SC"
+    virtual int OnVxReply() = 0;                                                    // "VX"
     // "SC" is acted on only while the update view waits for it; the
     // dispatcher clears the flag after an acted-on "SC".
     virtual bool IsAwaitingCompletion() const = 0;
@@ -29,7 +29,7 @@ public:
     static constexpr std::size_t kFrameSize = 72;
     static constexpr std::size_t kJoinedSize = 30000;
     static constexpr unsigned kMaxPayload = 56;  // longer frames cannot be held and are dropped
-    static constexpr unsigned kContinues = 55;  // a payload this long continues in the next frame
+    static constexpr unsigned kContinues = 55;   // a payload this long continues in the next frame
 
     CQuillmereNavFormat() = default;
     virtual ~CQuillmereNavFormat() = default;

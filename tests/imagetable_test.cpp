@@ -1,3 +1,5 @@
+#include "imagetable.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -5,10 +7,8 @@
 
 #include "imageconfig.h"
 #include "imagestore.h"
-#include "imagetable.h"
 
-TEST(ImageConfig, CarriedDataHasTheExpectedShape)
-{
+TEST(ImageConfig, CarriedDataHasTheExpectedShape) {
     const ImageConfig& c = CarriedImageConfig();
     EXPECT_EQ(c.cpuRows.size(), 23u);
     EXPECT_EQ(c.loaderFamily.size(), 4u);
@@ -19,12 +19,21 @@ TEST(ImageConfig, CarriedDataHasTheExpectedShape)
     EXPECT_EQ(lengths, (std::map<std::size_t, int>{{5, 15}, {6, 3}, {7, 3}}));
     std::map<int, int> perId;
     for (const auto& [pn, id] : c.cpuRows) ++perId[id];
-    EXPECT_EQ(perId, (std::map<int, int>{{215, 1}, {216, 3}, {217, 2}, {245, 1}, {246, 2}, {248, 1},
-                                         {249, 4}, {250, 4}, {251, 2}, {252, 1}, {253, 1}, {254, 1}}));
+    EXPECT_EQ(perId, (std::map<int, int>{{215, 1},
+                                         {216, 3},
+                                         {217, 2},
+                                         {245, 1},
+                                         {246, 2},
+                                         {248, 1},
+                                         {249, 4},
+                                         {250, 4},
+                                         {251, 2},
+                                         {252, 1},
+                                         {253, 1},
+                                         {254, 1}}));
 }
 
-TEST(ImageConfig, MalformedLinesAreRejectedWithTheirNumber)
-{
+TEST(ImageConfig, MalformedLinesAreRejectedWithTheirNumber) {
     ImageConfig c;
     std::string error;
     EXPECT_FALSE(ParseImageConfig("loader-family Q4B1\nseries Q4\ncpu Q4B1 248\n", &c, &error));
@@ -33,12 +42,13 @@ TEST(ImageConfig, MalformedLinesAreRejectedWithTheirNumber)
     EXPECT_FALSE(ParseImageConfig("loader-family q4b1\nseries Q4\n", &c, &error));
     EXPECT_FALSE(ParseImageConfig("series Q4\n", &c, &error));
     EXPECT_FALSE(ParseImageConfig("loader-family Q4B1\nseries Q4\nfpga Q4F\n", &c, &error));
-    EXPECT_TRUE(ParseImageConfig("loader-family Q4B1 # c\nseries Q4\n\ncpu Q4B1C20 248\n", &c, &error)) << error;
+    EXPECT_TRUE(
+        ParseImageConfig("loader-family Q4B1 # c\nseries Q4\n\ncpu Q4B1C20 248\n", &c, &error))
+        << error;
     EXPECT_EQ(c.cpuRows.size(), 1u);
 }
 
-TEST(ImageTable, LookupsFollowTheConfiguredRows)
-{
+TEST(ImageTable, LookupsFollowTheConfiguredRows) {
     CImageTable t;
     t.BuildImageTable(CarriedImageConfig());
     EXPECT_EQ(t.size(), 23u);
@@ -59,8 +69,7 @@ TEST(ImageTable, LookupsFollowTheConfiguredRows)
     EXPECT_EQ(t.GetCpuImage("Q4B1C20"), 249) << "a second set replaces";
 }
 
-TEST(ImageStore, CarriesExactlyTheCpuContainer)
-{
+TEST(ImageStore, CarriesExactlyTheCpuContainer) {
     CResourceImageStore store;
     ImageBytes cpu = store.Find("CPU", 248);
     ASSERT_EQ(cpu.size(), 2937712u);
@@ -76,8 +85,7 @@ TEST(ImageStore, CarriesExactlyTheCpuContainer)
     EXPECT_TRUE(store.Find("cpu", 248).empty());
 }
 
-TEST(ImageStore, PartNumbersSharingAnIdYieldTheSameImage)
-{
+TEST(ImageStore, PartNumbersSharingAnIdYieldTheSameImage) {
     CImageTable t;
     t.BuildImageTable(CarriedImageConfig());
     CMemoryImageStore store;

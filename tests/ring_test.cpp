@@ -14,15 +14,13 @@ struct Ring {
     RingBuffer ring;
     std::array<std::uint8_t, 16> store{};
     Ring() { EXPECT_TRUE(RingInit(&ring, 16, store.data())); }
-    void Skew(std::uint32_t counter)
-    {
+    void Skew(std::uint32_t counter) {
         ring.in = counter;
         ring.out = counter;
     }
 };
 
-std::vector<std::uint8_t> Seq(std::size_t n, std::uint8_t first = 0)
-{
+std::vector<std::uint8_t> Seq(std::size_t n, std::uint8_t first = 0) {
     std::vector<std::uint8_t> v(n);
     std::iota(v.begin(), v.end(), first);
     return v;
@@ -30,8 +28,7 @@ std::vector<std::uint8_t> Seq(std::size_t n, std::uint8_t first = 0)
 
 }  // namespace
 
-TEST(Ring, InitRejectsSizesThatAreNotPowersOfTwo)
-{
+TEST(Ring, InitRejectsSizesThatAreNotPowersOfTwo) {
     std::array<std::uint8_t, 12> store{};
     RingBuffer r;
     EXPECT_FALSE(RingInit(&r, 12, store.data()));
@@ -44,8 +41,7 @@ TEST(Ring, InitRejectsSizesThatAreNotPowersOfTwo)
     EXPECT_EQ(RingSpace(&r), 8u);
 }
 
-TEST(Ring, PutOfExactlyTheFreeSpaceFillsItAndOneMoreIsRefused)
-{
+TEST(Ring, PutOfExactlyTheFreeSpaceFillsItAndOneMoreIsRefused) {
     Ring r;
     auto data = Seq(16);
     EXPECT_EQ(RingPut(&r.ring, data.data(), 16), 16u);
@@ -60,8 +56,7 @@ TEST(Ring, PutOfExactlyTheFreeSpaceFillsItAndOneMoreIsRefused)
     EXPECT_EQ(got, data);
 }
 
-TEST(Ring, ZeroPutAndEmptyGetChangeNothing)
-{
+TEST(Ring, ZeroPutAndEmptyGetChangeNothing) {
     Ring r;
     std::uint8_t b = 7;
     EXPECT_EQ(RingPut(&r.ring, &b, 0), 0u);
@@ -70,8 +65,7 @@ TEST(Ring, ZeroPutAndEmptyGetChangeNothing)
     EXPECT_EQ(b, 7);
 }
 
-TEST(Ring, SplitCopiesKeepOrderAcrossTheEndAndAcrossCounterWrap)
-{
+TEST(Ring, SplitCopiesKeepOrderAcrossTheEndAndAcrossCounterWrap) {
     // Counters placed so that the copies split at the storage end, and then
     // so that 'in' passes 2^32 mid-put.
     for (std::uint32_t start : {10u, 0xFFFFFFF6u, 0xFFFFFFFFu}) {
@@ -93,8 +87,7 @@ TEST(Ring, SplitCopiesKeepOrderAcrossTheEndAndAcrossCounterWrap)
 
 // One producer, one consumer, uneven chunks through the 4096-byte size the
 // USB link uses; run under TSan in CI.
-TEST(Ring, TwoThreadsMove64MiBIntact)
-{
+TEST(Ring, TwoThreadsMove64MiBIntact) {
     constexpr std::size_t kTotal = 64u << 20;
     std::vector<std::uint8_t> store(4096);
     RingBuffer ring;
@@ -108,7 +101,8 @@ TEST(Ring, TwoThreadsMove64MiBIntact)
         while (sent < kTotal) {
             std::size_t n = std::min<std::size_t>(1 + rng() % 1500, kTotal - sent);
             for (std::size_t i = 0; i < n; ++i) chunk[i] = byteAt(sent + i);
-            while (RingPut(&ring, chunk.data(), static_cast<std::uint32_t>(n)) == 0) std::this_thread::yield();
+            while (RingPut(&ring, chunk.data(), static_cast<std::uint32_t>(n)) == 0)
+                std::this_thread::yield();
             sent += n;
         }
     });
