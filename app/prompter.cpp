@@ -2,19 +2,16 @@
 
 #include <QMessageBox>
 
-bool CMessageBoxPrompter::AskYesNo(const QString& caption, const QString& text)
-{
+bool CMessageBoxPrompter::AskYesNo(const QString& caption, const QString& text) {
     return QMessageBox::question(nullptr, caption, text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
 }
 
-void CMessageBoxPrompter::ShowError(const QString& caption, const QString& text)
-{
+void CMessageBoxPrompter::ShowError(const QString& caption, const QString& text) {
     QMessageBox::critical(nullptr, caption, text);
 }
 
-void CMessageBoxPrompter::ShowInfo(const QString& caption, const QString& text)
-{
+void CMessageBoxPrompter::ShowInfo(const QString& caption, const QString& text) {
     QMessageBox::information(nullptr, caption, text);
 }
 
@@ -23,6 +20,10 @@ CMessageBoxPrompter g_messageBoxes;
 IPrompter* g_prompter = &g_messageBoxes;
 }  // namespace
 
-IPrompter& Prompter() { return *g_prompter; }
+IPrompter& Prompter() {
+    return *g_prompter;
+}
 
-void SetPrompter(IPrompter* prompter) { g_prompter = prompter ? prompter : &g_messageBoxes; }
+void SetPrompter(IPrompter* prompter) {
+    g_prompter = prompter ? prompter : &g_messageBoxes;
+}

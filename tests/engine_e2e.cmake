@@ -1,0 +1,6 @@
+if(QUORVEX_BUILD_APP)
+    quorvex_add_test(engine_e2e_test SOURCES engine_e2e_test.cpp LIBS quorvex_app quorvex_sim Qt6::Test WIDGETS)
+    target_include_directories(engine_e2e_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+    target_compile_definitions(engine_e2e_test PRIVATE QUORVEX_CPU_IMAGE_PATH="${QUORVEX_CPU_IMAGE}")
+    add_dependencies(engine_e2e_test firmware_images)
+endif()
