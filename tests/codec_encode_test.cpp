@@ -1,0 +1,279 @@
+// Frame encoder: text commands with B/W/L/S tokens into frames, and back
+// through the parser.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "codec_recorder.h"
+#include "navformat.h"
+
+using namespace codec_test;
+
+namespace {
+
+Bytes Frame(const EncodedFrame& f) {
+    return Bytes(f.data(), f.data() + f.size);
+}
+
+Bytes PayloadOf(const EncodedFrame& f) {
+    return Bytes(f.data() + 6, f.data() + 6 + f.bytes[5]);
+}
+
+// Frame shape every encoding must have, whatever the text.
+void ExpectWellFormed(const EncodedFrame& f, std::uint8_t kind) {
+    ASSERT_GE(f.size, 9u);
+    ASSERT_LE(f.size, 259u);
+    EXPECT_EQ(f.bytes[0], 0x24);
+    EXPECT_EQ(f.bytes[1], 0x24);
+    EXPECT_EQ(f.bytes[4], kind);
+    EXPECT_EQ(f.bytes[5], f.size - 9);
+    std::uint8_t x = 0;
+    for (std::size_t i = 2; i < f.size - 3; ++i) x ^= f.bytes[i];
+    EXPECT_EQ(f.bytes[f.size - 3], x);
+    EXPECT_EQ(f.bytes[f.size - 2], 0x0D);
+    EXPECT_EQ(f.bytes[f.size - 1], 0x0A);
+}
+
+std::string Printf(const char* format, int a, int b) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+}  // namespace
+
+TEST(Encode, PollingCommandCarriesItsTwoValues) {
+    const EncodedFrame f = EncodeCommand(Printf("SS, B%d,B%d,", 49, 54), 24);
+    const std::uint8_t x = 'S' ^ 'S' ^ 24 ^ 2 ^ 49 ^ 54;
+    EXPECT_EQ(Frame(f), (Bytes{'$', '$', 'S', 'S', 24, 2, 49, 54, x, 0x0D, 0x0A}));
+}
+
+TEST(Encode, StartCommandIsANineByteFrame) {
+    for (std::uint8_t kind : {17, 20, 21, 24}) {
+        const EncodedFrame f = EncodeCommand("AT", kind);
+        EXPECT_EQ(Frame(f), (Bytes{'$', '$', 'A', 'T', kind, 0,
+                                   static_cast<std::uint8_t>('A' ^ 'T' ^ kind), 0x0D, 0x0A}))
+            << int(kind);
+    }
+}
+
+// One row per rule: the text after the type letters, and the payload it gives.
+struct TokenCase {
+    const char* name;
+    std::string text;
+    Bytes payload;
+};
+
+class Tokens : public ::testing::TestWithParam<TokenCase> {};
+
+TEST_P(Tokens, GiveTheirPayload) {
+    const EncodedFrame f = EncodeCommand(GetParam().text, 21);
+    ExpectWellFormed(f, 21);
+    EXPECT_EQ(PayloadOf(f), GetParam().payload) << '"' << GetParam().text << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codec, Tokens,
+    ::testing::Values(
+        TokenCase{"WordLowByteFirst", "SX, W258", {0x02, 0x01}},
+        TokenCase{"LongLowByteFirst", "SX, L305419896", {0x78, 0x56, 0x34, 0x12}},
+        TokenCase{"LongAboveIntMax", "SX, L4294967295", {0xFF, 0xFF, 0xFF, 0xFF}},
+        TokenCase{"LowerCaseTokens", "SX, b7, w1, l2", {7, 1, 0, 2, 0, 0, 0}},
+        TokenCase{"ByteKeepsLowEightBits", "SX, B300, B256, B255", {0x2C, 0x00, 0xFF}},
+        TokenCase{"NegativeByte", "SX, B-1, B-128, B-200", {0xFF, 0x80, 0x38}},
+        TokenCase{"NegativeWord", "SX, W-2", {0xFE, 0xFF}},
+        TokenCase{"NegativeLong", "SX, L-1", {0xFF, 0xFF, 0xFF, 0xFF}},
+        TokenCase{"PlusSignAndBlanksBeforeTheNumber", "SX, B+5, B  6, B\t7", {5, 6, 7}},
+        TokenCase{"ZeroValues", "SX, B0, W0, L0", {0, 0, 0, 0, 0, 0, 0}},
+        TokenCase{"NoNumberAddsNoByte", "SX, Bx, W, L-, B+", {}},
+        TokenCase{"NoNumberKeepsTheSeparator", "SX, BxB6", {6}},
+        TokenCase{"NoNumberThenNextToken", "SX, Bz, B9", {9}},
+        TokenCase{"TokenAtTheVeryEnd", "SX, B1, B", {1}},
+        TokenCase{"StringAtTheVeryEnd", "SX, B1, S", {1}},
+        TokenCase{"TokenNeedsASeparatorBeforeIt", "SX,B1B2", {1}},
+        TokenCase{"NoSeparatorAfterTheLetters", "SXB1", {}},
+        TokenCase{"BlankIsASeparator", "SX B1 B2", {1, 2}},
+        TokenCase{"RepeatedSeparators", "SX, ,, B1 ,, B2", {1, 2}},
+        TokenCase{"DigitsAfterANumberAreSkipped", "SX, B12x34, B5", {12, 5}},
+        TokenCase{"OtherCharactersKeepTheSeparator", "SX, 7#B1, QB2", {1, 2}},
+        TokenCase{"StringCopiesTheRest", "SX, B1, Sab, B2", {1, 'a', 'b', ',', ' ', 'B', '2'}},
+        TokenCase{"LowerCaseString", "SX, sxyz", {'x', 'y', 'z'}}, TokenCase{"NoTokens", "SX", {}},
+        TokenCase{"OnlySeparators", "SX, , ,", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The letters phase: only ASCII letters count until two have been written.
+struct LettersCase {
+    const char* name;
+    std::string text;
+    std::uint8_t t1, t2;
+    Bytes payload;
+};
+
+class Letters : public ::testing::TestWithParam<LettersCase> {};
+
+TEST_P(Letters, FillOffsetsTwoAndThree) {
+    const EncodedFrame f = EncodeCommand(GetParam().text, 20);
+    ExpectWellFormed(f, 20);
+    EXPECT_EQ(f.bytes[2], GetParam().t1);
+    EXPECT_EQ(f.bytes[3], GetParam().t2);
+    EXPECT_EQ(PayloadOf(f), GetParam().payload);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codec, Letters,
+    ::testing::Values(LettersCase{"Plain", "VX", 'V', 'X', {}},
+                      LettersCase{"OtherCharactersSkipped", "1 S-X, B3", 'S', 'X', {3}},
+                      LettersCase{"LowerCaseKept", "sx, B3", 's', 'x', {3}},
+                      // No two letters: the decision is a frame with zero type bytes.
+                      LettersCase{"OneLetter", "S", 'S', 0, {}}, LettersCase{"Empty", "", 0, 0, {}},
+                      LettersCase{"LettersOnlyFromTheTextsStart", "12, B3", 'B', 0, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Encode, BlockCommandGivesTheFrameOfOneBlock) {
+    // The same format the transfer builds: five header tokens, then one
+    // ",B%d" per block byte. Address values above 255 keep their low bits.
+    const int before = 0x1234, offset = 0x1280;
+    std::string text = "SX, B0, B0, B" + std::to_string(before >> 8) + ", B" +
+                       std::to_string(offset >> 8) + ", B" + std::to_string(offset % 256);
+    Bytes block(128);
+    for (int i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::uint8_t b : block) text += ",B" + std::to_string(b);
+
+    const EncodedFrame f = EncodeCommand(text, 21);
+    ASSERT_EQ(f.size, 142u);
+    ExpectWellFormed(f, 21);
+    EXPECT_EQ(f.bytes[2], 'S');
+    EXPECT_EQ(f.bytes[3], 'X');
+    EXPECT_EQ(f.bytes[5], 133);
+    Bytes want{0, 0, static_cast<std::uint8_t>(before >> 8), static_cast<std::uint8_t>(offset >> 8),
+               static_cast<std::uint8_t>(offset)};
+    want.insert(want.end(), block.begin(), block.end());
+    EXPECT_EQ(PayloadOf(f), want);
+    std::uint8_t x = 0;
+    for (int i = 2; i <= 138; ++i) x ^= f.bytes[i];
+    EXPECT_EQ(f.bytes[139], x);
+    EXPECT_EQ(f.bytes[140], 0x0D);
+    EXPECT_EQ(f.bytes[141], 0x0A);
+}
+
+TEST(Encode, HeaderValuesAboveAByteKeepTheirLowBits) {
+    // The transfer writes an address shifted right by 8, which passes 255
+    // beyond 64 KiB of image.
+    const EncodedFrame f = EncodeCommand("SX, B0, B0, B291, B11475, B128", 21);
+    EXPECT_EQ(PayloadOf(f), (Bytes{0, 0, 0x23, 0xD3, 0x80}));
+}
+
+// --- the scan limit -----------------------------------------------------------
+
+TEST(Encode, StringTokenStopsAtTheScanLimit) {
+    const EncodedFrame f = EncodeCommand("SX, B1, S" + std::string(1000, 'a'), 17);
+    ExpectWellFormed(f, 17);
+    ASSERT_EQ(f.size, 259u);
+    EXPECT_EQ(f.bytes[5], 250);
+    EXPECT_EQ(f.bytes[6], 1);
+    EXPECT_EQ(PayloadOf(f), [] {
+        Bytes b(250, 'a');
+        b[0] = 1;
+        return b;
+    }());
+}
+
+TEST(Encode, StringTokenThatJustFitsIsCopiedWhole) {
+    const EncodedFrame f = EncodeCommand("SX, S" + std::string(250, 'z'), 17);
+    EXPECT_EQ(PayloadOf(f), Bytes(250, 'z'));
+    const EncodedFrame shorter = EncodeCommand("SX, S" + std::string(249, 'z'), 17);
+    EXPECT_EQ(shorter.size, 258u);
+}
+
+TEST(Encode, NumberTokensStopAtTheScanLimit) {
+    std::string bytes = "SX";
+    Bytes want;
+    for (int i = 0; i < 300; ++i) {  // 3 characters a token: all within 1023
+        bytes += ",B" + std::to_string(i % 10);
+        if (want.size() < 250) want.push_back(static_cast<std::uint8_t>(i % 10));
+    }
+    const EncodedFrame b = EncodeCommand(bytes, 21);
+    ExpectWellFormed(b, 21);
+    EXPECT_EQ(b.size, 259u);
+    EXPECT_EQ(PayloadOf(b), want);
+
+    // 62 longs end at offset 254; the 63rd has room for two of its bytes.
+    std::string longs = "SX";
+    for (int i = 0; i < 100; ++i) longs += ",L-1";
+    const EncodedFrame l = EncodeCommand(longs, 21);
+    ExpectWellFormed(l, 21);
+    EXPECT_EQ(l.size, 259u);
+    EXPECT_EQ(PayloadOf(l), Bytes(250, 0xFF));
+}
+
+TEST(Encode, OnlyTheFirst1023CharactersAreRead) {
+    // The token at 1021 with its digit at 1022 is read; one blank more and
+    // the digit falls off, leaving a token letter at the very end.
+    const std::string inside = "SX" + std::string(1019, ' ') + "B7";
+    ASSERT_EQ(inside.size(), 1023u);
+    EXPECT_EQ(PayloadOf(EncodeCommand(inside, 21)), Bytes{7});
+    const std::string past = "SX" + std::string(1020, ' ') + "B7";
+    EXPECT_EQ(PayloadOf(EncodeCommand(past, 21)), Bytes{});
+    EXPECT_EQ(PayloadOf(EncodeCommand(past + ", B8", 21)), Bytes{});
+}
+
+TEST(Encode, VeryLongTextStaysWithinOneFrame) {
+    std::string text = "SX";
+    for (int i = 0; i < 5000; ++i) text += ", W65535";
+    const EncodedFrame f = EncodeCommand(text, 21);
+    ExpectWellFormed(f, 21);
+    EXPECT_EQ(f.size, 259u);
+}
+
+// --- round trip -----------------------------------------------------------------
+
+TEST(Encode, FramesReadBackThroughTheParser) {
+    struct Row {
+        std::string text;
+        const char* handler;
+        Bytes payload;
+    };
+    const Row rows[] = {
+        {"SS, B49,B54,", "SS", {49, 54}},
+        {"AT", "AT", {}},
+        {"SX, B1", "SX", {1}},
+        {"SX, W258, L-2, Sok", "SX", {2, 1, 0xFE, 0xFF, 0xFF, 0xFF, 'o', 'k'}},
+        {"SV", "SV", {}},
+        {"VX", "VX", {}},
+    };
+    for (std::uint8_t kind : {17, 20, 21}) {
+        for (const Row& r : rows) {
+            CQuillmereNavFormat parser;
+            RecordingHandler handler;
+            const EncodedFrame f = EncodeCommand(r.text, kind);
+            EXPECT_EQ(Feed(parser, handler, Frame(f)), 1) << r.text;
+            EXPECT_EQ(parser.Kind(), kind);
+            const Bytes want = r.handler == std::string("SS") || r.handler == std::string("SX")
+                                   ? r.payload
+                                   : Bytes{};
+            EXPECT_EQ(handler.calls, (std::vector<Dispatch>{{r.handler, want}})) << r.text;
+        }
+    }
+}
+
+TEST(Encode, RandomByteCommandsReadBackUnchanged) {
+    std::mt19937 rng(20240611);
+    CQuillmereNavFormat parser;  // one parser for the whole stream, as in the program
+    RecordingHandler handler;
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t n = rng() % 55;  // single-frame messages
+        Bytes payload;
+        std::string text = "SX";
+        for (std::size_t i = 0; i < n; ++i) {
+            const int v = static_cast<int>(rng() % 512) - 256;
+            text += (rng() % 2 ? ", B" : ",b") + std::to_string(v);
+            payload.push_back(static_cast<std::uint8_t>(v));
+        }
+        const EncodedFrame f = EncodeCommand(text, 21);
+        ASSERT_EQ(f.size, n + 9);
+        ASSERT_EQ(Feed(parser, handler, Frame(f)), 1) << text;
+        ASSERT_EQ(handler.calls.back(), (Dispatch{"SX", payload})) << text;
+    }
+}
