@@ -160,7 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     auto run = std::make_unique<Run>();  // the parser holds 30 KB: keep it off the stack
     if ((mode & 4) && body < end) {
-        const std::size_t unit = std::min<std::size_t>(*body++, end - body);
+        const std::size_t want = *body++;
+        const std::size_t unit = std::min<std::size_t>(want, static_cast<std::size_t>(end - body));
         for (int i = 0; i < 600; ++i) run->stream.insert(run->stream.end(), body, body + unit);
         body += unit;
     }
