@@ -1,0 +1,44 @@
+#pragma once
+
+#include <libusb.h>
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The receiver's device interface classes, first choice first.
+inline constexpr char kUsbInterfaceClass1[] = "{F8232E5F-6961-4033-AB35-1120751F859E}";
+inline constexpr char kUsbInterfaceClass2[] = "{47A0B4E2-37BE-4B60-AB6B-895CF1EFA99C}";
+
+struct UsbId {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    bool operator==(const UsbId&) const = default;
+};
+
+// "1234:5678,abcd:ef01" (hex, spaces allowed around entries). Malformed entries
+// are skipped, the rest kept.
+std::vector<UsbId> ParseUsbIdList(const QString& text);
+// Group "Usb", key "Devices" of the program's settings file; empty by default.
+std::vector<UsbId> ReadConfiguredUsbIds();
+
+// The device interface GUIDs a Microsoft OS 1.0 extended properties descriptor
+// carries ("DeviceInterfaceGUID" as a string, "DeviceInterfaceGUIDs" as a
+// multi-string), as written. Reads only within len; a malformed section ends
+// the walk.
+std::vector<std::string> ParseMsOsExtendedProperties(const std::uint8_t* data, std::size_t len);
+// Case-insensitive, braces optional.
+bool SameInterfaceClass(const std::string& a, const std::string& b);
+
+// The first present device publishing interfaceClass through its Microsoft OS
+// descriptors; "first" is the lowest bus, then the lowest address. Writes the
+// device path ("/dev/bus/usb/BBB/DDD", cut to size - 1 characters) into path.
+// Only devices with a vendor-specific interface are asked, and only those this
+// user may open.
+bool FindDevicePath(libusb_context* context, const char* interfaceClass, char* path,
+                    std::size_t size);
+// The first present device, in the same order, whose vendor:product is listed.
+bool FindDevicePathById(libusb_context* context, const std::vector<UsbId>& ids, char* path,
+                        std::size_t size);
