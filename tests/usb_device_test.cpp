@@ -1,0 +1,319 @@
+// The USB link against real libusb, with emulated receivers behind umockdev.
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <memory>
+#include <numeric>
+#include <thread>
+
+#include "support/usb_fakedevice.h"
+#include "support/usb_recording_owner.h"
+#include "usb_discovery.h"
+#include "usbupdate.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed = 0) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+    return bytes;
+}
+
+void SetConfiguredIds(const QString& ids) {
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
+                       "QuorvexUpdate");
+    if (ids.isEmpty()) {
+        settings.remove("Usb/Devices");
+    } else {
+        settings.setValue("Usb/Devices", ids);
+    }
+    settings.sync();
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds guard = 20s) {
+    const auto until = std::chrono::steady_clock::now() + guard;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+class UsbDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetConfiguredIds({}); }
+    void TearDown() override { m_usb.reset(); }
+
+    FakeUsbDevice* Add(FakeUsbConfig config) {
+        FakeUsbDevice* device = m_bus.Add(config);
+        EXPECT_NE(device, nullptr);
+        return device;
+    }
+    // What the main frame does on connect: open, mark open, set up the pipes.
+    bool Connect() {
+        if (!m_usb) m_usb = std::make_unique<CUsbUpdate>();
+        m_usb->SetOwner(&m_owner);
+        if (m_usb->OpenDevice(1) == kInvalidUsbHandle) return false;
+        m_usb->m_bOpen = 1;
+        return m_usb->InitWinUsb(&m_owner);
+    }
+    void Write(const std::vector<std::uint8_t>& bytes) {
+        std::int32_t queued = -1;
+        ASSERT_TRUE(
+            m_usb->UsbWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()), &queued));
+        ASSERT_EQ(queued, static_cast<std::int32_t>(bytes.size()));
+    }
+
+    FakeUsbBus m_bus;  // outlives the link
+    UsbRecordingOwner m_owner;
+    std::unique_ptr<CUsbUpdate> m_usb;
+};
+
+// --- finding the receiver ---------------------------------------------------
+
+TEST_F(UsbDeviceTest, NothingConfiguredAndNoInterfaceClassFindsNothing) {
+    Add(FakeUsbConfig());
+    m_usb = std::make_unique<CUsbUpdate>();
+    m_usb->SetOwner(&m_owner);
+    const int starts = g_nReaderStarts.load();
+    EXPECT_EQ(m_usb->OpenDevice(1), kInvalidUsbHandle);
+    EXPECT_EQ(g_nReaderStarts.load(), starts) << "no device, no thread";
+    EXPECT_EQ(m_owner.Ring(), &g_rxRing);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(m_usb->InitWinUsb(&m_owner));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Open Device Error.\n");
+}
+
+TEST_F(UsbDeviceTest, ConfiguredVendorProductIsFoundAndCarriesBytesBothWays) {
+    Add(FakeUsbConfig().Ids(0xabcd, 0xef01));
+    SetConfiguredIds("1234:5678, abcd:ef01");
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(m_usb->DeviceAttached());
+    const auto bytes = Pattern(100);
+    Write(bytes);
+    std::vector<std::uint8_t> echoed;
+    ASSERT_TRUE(m_owner.Collect(&echoed, bytes.size()));
+    EXPECT_EQ(echoed, bytes);
+    const auto posts = m_owner.Posts();
+    ASSERT_FALSE(posts.empty());
+    EXPECT_EQ(posts.front().message, WM_LINK_DATA);
+    EXPECT_EQ(posts.front().lParam, 0);
+}
+
+TEST_F(UsbDeviceTest, FirstInterfaceClassWinsOverSecondAndOverConfiguredIds) {
+    FakeUsbDevice* byId = Add(FakeUsbConfig().At(2).Ids(0x1111, 0x2222));
+    FakeUsbDevice* second = Add(FakeUsbConfig().At(3).Class(kUsbInterfaceClass2));
+    FakeUsbDevice* first = Add(FakeUsbConfig().At(4).Class(kUsbInterfaceClass1));
+    SetConfiguredIds("1111:2222");
+    ASSERT_TRUE(Connect());
+    Write(Pattern(20));
+    ASSERT_TRUE(first->WaitReceived(20));
+    EXPECT_TRUE(second->Received().empty());
+    EXPECT_TRUE(byId->Received().empty());
+}
+
+TEST_F(UsbDeviceTest, SecondInterfaceClassIsFoundWhenTheFirstIsAbsent) {
+    FakeUsbDevice* byId = Add(FakeUsbConfig().At(2).Ids(0x1111, 0x2222));
+    FakeUsbDevice* second =
+        Add(FakeUsbConfig().At(5).Class("{47a0b4e2-37be-4b60-ab6b-895cf1efa99c}"));
+    SetConfiguredIds("1111:2222");
+    ASSERT_TRUE(Connect());
+    Write(Pattern(20));
+    ASSERT_TRUE(second->WaitReceived(20));
+    EXPECT_TRUE(byId->Received().empty());
+}
+
+TEST_F(UsbDeviceTest, OfTwoDevicesOfTheFirstClassTheLowestAddressIsUsed) {
+    FakeUsbDevice* later = Add(FakeUsbConfig().At(7).Class(kUsbInterfaceClass1));
+    FakeUsbDevice* earlier = Add(FakeUsbConfig().At(6).Class(kUsbInterfaceClass1));
+    ASSERT_TRUE(Connect());
+    Write(Pattern(20));
+    ASSERT_TRUE(earlier->WaitReceived(20));
+    EXPECT_TRUE(later->Received().empty());
+    EXPECT_EQ(earlier->Count("claim"), 1);
+    EXPECT_EQ(later->Count("claim"), 0);
+}
+
+// --- transfers ----------------------------------------------------------------
+
+TEST_F(UsbDeviceTest, SendsInChunksOf512Bytes) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    const auto bytes = Pattern(1300);
+    Write(bytes);
+    ASSERT_TRUE(m_usb->WaitTxDone(20s));
+    ASSERT_TRUE(device->WaitReceived(bytes.size()));
+    EXPECT_EQ(device->Received(), bytes);
+    EXPECT_EQ(device->OutSizes(), (std::vector<int>{512, 512, 276}));
+}
+
+TEST_F(UsbDeviceTest, AReceiveOfExactly512FillsOneChunkAndTheRestComesNext) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    SetConfiguredIds("1234:5678");
+    const auto bytes = Pattern(700, 3);
+    device->Send(bytes);  // waiting in the device before the first read
+    ASSERT_TRUE(Connect());
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, bytes.size()));
+    EXPECT_EQ(got, bytes);
+    const auto posts = m_owner.Posts();
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(posts[0].wParam, 512u);
+    EXPECT_EQ(posts[1].wParam, 188u);
+}
+
+TEST_F(UsbDeviceTest, ASilentDeviceTimesOutTheReadAndTheNextBytesStillArrive) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    // libusb ends an IN transfer that sees no data by discarding its URB.
+    ASSERT_TRUE(device->WaitCount("discard", 1));
+    EXPECT_TRUE(m_owner.Posts().empty());
+    const int reads = device->Count("submit_in");
+    device->Send(Pattern(30));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, 30));
+    EXPECT_EQ(got, Pattern(30));
+    EXPECT_GT(device->Count("submit_in"), reads) << "the thread read again after the time-out";
+}
+
+TEST_F(UsbDeviceTest, AStalledInPipeIsClearedAndReadingGoesOn) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    device->StallNextIn();
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(device->WaitCount("clear_halt", 1));
+    device->Send(Pattern(40));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, 40));
+    EXPECT_EQ(got, Pattern(40));
+    EXPECT_EQ(device->Count("clear_halt"), 1);
+}
+
+// --- the written signal --------------------------------------------------------
+
+TEST_F(UsbDeviceTest, WrittenSignalWaitsForTheBatchCarryingTheLastWrite) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    device->SetOutBudget(0);  // the device takes no OUT data for now
+    Write(Pattern(10, 1));
+    ASSERT_TRUE(device->WaitOutSubmitted(1));
+    Write(Pattern(10, 2));  // queued behind the held batch
+    EXPECT_FALSE(m_usb->WaitTxDone(300ms)) << "nothing written yet";
+    device->AddOutBudget(1);  // the older batch goes out
+    ASSERT_TRUE(device->WaitReceived(10));
+    EXPECT_FALSE(m_usb->WaitTxDone(300ms)) << "released by an older batch";
+    device->AddOutBudget(1);
+    EXPECT_TRUE(m_usb->WaitTxDone(20s));
+    EXPECT_EQ(device->Received().size(), 20u);
+}
+
+TEST_F(UsbDeviceTest, AWaiterStartingAfterTheBatchWentOutIsNotStranded) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().Reply(FakeReply::None));
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    Write(Pattern(10));
+    ASSERT_TRUE(device->WaitReceived(10));
+    ASSERT_TRUE(WaitFor([&] { return m_usb->WaitTxDone(0ms); }));
+    EXPECT_TRUE(m_usb->WaitTxDone(0ms)) << "a batch written before the wait still counts";
+}
+
+// --- closing, reopening, unplugging ---------------------------------------------
+
+TEST_F(UsbDeviceTest, CloseAndReopenKeepsOneThreadAndReleasesFirst) {
+    FakeUsbDevice* device = Add(FakeUsbConfig());
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    const int starts = g_nReaderStarts.load();
+    Write(Pattern(16));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, 16));
+
+    m_usb->CloseDevice();
+    EXPECT_EQ(m_usb->m_bOpen, 0);
+    EXPECT_FALSE(m_usb->DeviceAttached());
+    EXPECT_EQ(device->Count("release"), 1) << "interface released by the close";
+    EXPECT_TRUE(g_bReaderAlive.load());
+
+    // With the device closed the thread keeps looping and drops what is queued.
+    Write(Pattern(8));
+    EXPECT_TRUE(m_usb->WaitTxDone(20s));
+
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(device->Count("claim"), 2);
+    EXPECT_EQ(g_nReaderStarts.load(), starts) << "no second thread";
+    got.clear();
+    Write(Pattern(16, 9));
+    ASSERT_TRUE(m_owner.Collect(&got, 16));
+    EXPECT_EQ(got, Pattern(16, 9));
+}
+
+TEST_F(UsbDeviceTest, DisconnectEndsTheThreadAndConnectStartsOneAgain) {
+    Add(FakeUsbConfig());
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    m_usb->CloseDevice();
+    m_usb->SetReaderRunning(false);
+    ASSERT_TRUE(WaitFor([] { return !g_bReaderAlive.load(); }));
+    const int starts = g_nReaderStarts.load();
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(g_nReaderStarts.load(), starts + 1);
+    Write(Pattern(5));
+    std::vector<std::uint8_t> got;
+    EXPECT_TRUE(m_owner.Collect(&got, 5));
+}
+
+TEST_F(UsbDeviceTest, UnplugMidTransferDropsTheDeviceAndTheReplugIsPickedUp) {
+    FakeUsbDevice* old = Add(FakeUsbConfig().At(2));
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    const int starts = g_nReaderStarts.load();
+    Write(Pattern(10));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, 10));
+
+    old->Unplug();  // the pending IN transfer ends with "no device"
+    ASSERT_TRUE(WaitFor([&] { return !m_usb->DeviceAttached(); }));
+    EXPECT_TRUE(g_bReaderAlive.load());
+    const int submits = old->Count("submit_in") + old->Count("submit_out");
+    Write(Pattern(4));  // dropped: proves the thread loops on without the device
+    EXPECT_TRUE(m_usb->WaitTxDone(20s));
+    EXPECT_EQ(old->Count("submit_in") + old->Count("submit_out"), submits)
+        << "nothing more is tried on the dead device";
+
+    m_bus.Remove(old);
+    FakeUsbDevice* fresh = Add(FakeUsbConfig().At(9));  // re-enumerated under a new address
+    m_usb->m_bOpen = 0;
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(g_nReaderStarts.load(), starts);
+    got.clear();
+    Write(Pattern(12, 4));
+    ASSERT_TRUE(m_owner.Collect(&got, 12));
+    EXPECT_EQ(got, Pattern(12, 4));
+    EXPECT_EQ(fresh->Count("claim"), 1);
+}
+
+TEST_F(UsbDeviceTest, DestructorWaitsForTheThread) {
+    Add(FakeUsbConfig());
+    SetConfiguredIds("1234:5678");
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(g_bReaderAlive.load());
+    m_usb.reset();
+    EXPECT_FALSE(g_bReaderAlive.load());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RunUnderUmockdev(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    return RUN_ALL_TESTS();
+}
