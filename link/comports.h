@@ -1,0 +1,55 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// COM numbers 1..MAX_PORT name the serial ports, as operators know them.
+constexpr unsigned MAX_PORT = 256;
+
+// Device paths given to COM numbers in the settings store, group "Ports"
+// (e.g. COM200=/dev/pts/7). An empty path takes the number out of use.
+using PortOverrides = std::map<unsigned, std::string>;
+
+// The device a COM number names, or "" for none. An entry in overrides wins
+// over the default map (COM1-32 /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31,
+// COM65-96 /dev/ttyACM0-31). Paths that are not absolute are refused (""),
+// so a stray value never opens a file relative to the working directory.
+std::string ComDevicePath(unsigned port, const PortOverrides& overrides);
+
+// Same, with the overrides of the settings store.
+std::string ComDevicePath(unsigned port);
+
+// Reads group "Ports" of the settings store; keys that are not COM1..COM256
+// are ignored.
+PortOverrides LoadPortOverrides();
+
+// "\\.\COM12": the device name the port list and the Link Setup dialog use.
+std::string ComDeviceName(unsigned port);
+
+struct ComPortInfo {
+    unsigned nPort = 0;
+    std::string strName;    // "\\.\COMn"
+    std::string strDevice;  // the device it maps to, e.g. /dev/ttyUSB0
+};
+
+// "COM33 (ttyUSB0)": the number with the device beside it, for the operator.
+std::string ComPortLabel(const ComPortInfo& port);
+
+enum class PortProbe {
+    MappedAndDefaults,  // every COM number with a device, defaults included
+    OverridesOnly,      // only numbers given a device in overrides
+};
+
+// Probes COM1..COM256 in ascending order and lists the ports that could be
+// opened now. Each device is opened and closed again and left as it was
+// found. A device another program holds (lock refused, EBUSY) is not listed,
+// nor one that is not a terminal.
+//
+// The default map probes /dev/ttyS0 as COM1; where that device is the
+// machine's console, an empty "Ports/COM1" entry keeps it from being touched.
+std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides,
+                                        PortProbe probe = PortProbe::MappedAndDefaults);
+
+// With the overrides of the settings store.
+std::vector<ComPortInfo> EnumeratePorts();

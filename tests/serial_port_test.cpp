@@ -1,0 +1,444 @@
+// CSerialPort against real pseudo-terminals: the test plays the receiver on
+// the master side.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <numeric>
+#include <thread>
+
+#include "pty.h"
+#include "serial_guard.h"
+#include "serial_recorder.h"
+#include "serial_settings.h"
+#include "serialport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr unsigned kPort = 200;
+constexpr std::uint32_t kFrameMask = EV_RXCHAR | EV_CTS;  // the main frame's mask, 9
+constexpr char kFlushBoth = TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE;
+
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 0) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + seed);
+    return bytes;
+}
+
+int InputWaiting(int fd) {
+    int count = -1;
+    ::ioctl(fd, FIONREAD, &count);
+    return count;
+}
+
+// Waits (guard time-out only) until the tty's input queue holds count bytes.
+bool WaitForInput(int fd, int count) {
+    for (int i = 0; i < 20000 && InputWaiting(fd) != count; ++i) std::this_thread::sleep_for(1ms);
+    return InputWaiting(fd) == count;
+}
+
+// errno of an open of path by another, unprivileged program (0: it opened).
+// As root a forked child drops to nobody: root passes TIOCEXCL.
+int OtherProgramOpen(const std::string& path) {
+    if (::geteuid() != 0) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int error = fd < 0 ? errno : 0;
+        if (fd >= 0) ::close(fd);
+        return error;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(255);
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd < 0 ? errno : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+// Reads packets (TIOCPKT mode) until the control packet of a purge: a write
+// attempt has begun. Other control packets (the line stopped) are skipped.
+bool WaitForPurge(PtyPair& line) {
+    for (;;) {
+        const auto packet = line.ReadSome();
+        if (packet.empty()) return false;
+        if (packet.size() == 1 && (packet[0] & kFlushBoth) == kFlushBoth) return true;
+    }
+}
+
+class TunablePort : public CSerialPort {
+public:
+    using CSerialPort::m_commTimeouts;
+};
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settings.IsReady());
+        ASSERT_TRUE(pty.IsOpen());
+        settings.MapPort(kPort, pty.SlavePath());
+    }
+
+    template <class Port = CSerialPort>
+    std::unique_ptr<Port> Open(std::uint32_t mask = kFrameMask, unsigned port = kPort) {
+        auto p = std::make_unique<Port>();
+        RingInit(&p->m_rxRing, 8192, p->m_rxStore);
+        EXPECT_TRUE(p->OpenPort(&owner, port, 115200, 'N', 8, 1, mask, 512));
+        return p;
+    }
+
+    // Starts the monitor and waits for the purge it makes on starting, so
+    // bytes the test sends afterwards are not purged.
+    static void StartSettled(CSerialPort& port, PtyPair& line) {
+        ASSERT_TRUE(line.SetPacketMode(true));
+        ASSERT_TRUE(port.StartMonitor());
+        const auto packet = line.ReadSome();
+        ASSERT_EQ(packet.size(), 1u);
+        EXPECT_EQ(packet[0] & TIOCPKT_FLUSHREAD, TIOCPKT_FLUSHREAD);
+        ASSERT_TRUE(line.SetPacketMode(false));
+    }
+
+    std::vector<std::uint8_t> TakeFromRing(CSerialPort& port, std::size_t n) {
+        std::vector<std::uint8_t> got(n);
+        got.resize(RingGet(&port.m_rxRing, got.data(), static_cast<std::uint32_t>(n)));
+        return got;
+    }
+
+    TempSettings settings;
+    PtyPair pty;
+    LinkRecorder owner;
+};
+
+TEST_F(SerialPort, AllByteValuesPassBothWays) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    std::vector<std::uint8_t> all(256);
+    std::iota(all.begin(), all.end(), 0);
+
+    ASSERT_TRUE(pty.Write(all));
+    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 256));
+    EXPECT_EQ(TakeFromRing(*port, 512), all);
+    for (const auto& notice : owner.Notices()) {
+        EXPECT_EQ(notice.lParam, static_cast<std::intptr_t>(kPort));
+        if (notice.message == WM_LINK_DATA) {
+            EXPECT_EQ(notice.wParam, 1u);
+        }
+    }
+
+    port->WritePort(all.data(), 256);
+    EXPECT_EQ(pty.Read(256), all);
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, EveryWakeUpPostsTheMaskedEventsInOrderBeforeTheBytes) {
+    const std::uint32_t everything = EV_RXCHAR | EV_RXFLAG | EV_CTS | EV_BREAK | EV_ERR | EV_RING;
+    auto port = Open(everything);
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.Write({0x42}));
+    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 1));
+    std::vector<unsigned> order;
+    for (const auto& notice : owner.Notices()) order.push_back(notice.message);
+    EXPECT_EQ(order, (std::vector<unsigned>{WM_PORT_CTS, WM_PORT_RXFLAG, WM_PORT_BREAK, WM_PORT_ERR,
+                                            WM_PORT_RING, WM_LINK_DATA}));
+}
+
+TEST_F(SerialPort, LineIsRaw8N1WithTheRequestedSpeedAndFollowsSpeedChanges) {
+    auto port = Open();
+    const termios line = pty.MasterTermios();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(line.c_iflag & (IXON | ICRNL), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+
+    StartSettled(*port, pty);
+    port->SetBaudRate(9600);
+    EXPECT_EQ(pty.MasterSpeed(), static_cast<speed_t>(B9600));
+    port->SetBaudRate(115200);
+    EXPECT_EQ(pty.MasterSpeed(), static_cast<speed_t>(B115200));
+    EXPECT_TRUE(owner.Errors().empty());
+
+    // A rate the line cannot take is reported; the old rate stays.
+    port->SetBaudRate(12345);
+    EXPECT_EQ(pty.MasterSpeed(), static_cast<speed_t>(B115200));
+    EXPECT_EQ(owner.Errors(),
+              std::vector<std::string>{"WARNING:  SetCommState() Failed with the following "
+                                       "error: \nInvalid argument\nPort: 200\n"});
+}
+
+TEST_F(SerialPort, FailedConfigurationStepIsReportedAndLaterStepsAreSkipped) {
+    struct Row {
+        const char* name;
+        std::uint32_t mask;
+        unsigned baud;
+        char parity;
+        const char* step;
+    };
+    const Row rows[] = {
+        {"unknown event class", 0x80000000u | kFrameMask, 115200, 'N', "SetCommMask()"},
+        {"unknown parity", kFrameMask, 115200, 'X', "BuildCommDCB()"},
+        {"unknown rate", kFrameMask, 12345, 'N', "BuildCommDCB()"},
+    };
+    unsigned portNr = 210;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PtyPair line;
+        ASSERT_TRUE(line.IsOpen());
+        settings.MapPort(portNr, line.SlavePath());
+        LinkRecorder rowOwner;
+        CSerialPort port;
+        RingInit(&port.m_rxRing, 8192, port.m_rxStore);
+        EXPECT_TRUE(port.OpenPort(&rowOwner, portNr, row.baud, row.parity, 8, 1, row.mask, 512));
+        EXPECT_EQ(rowOwner.Errors(),
+                  std::vector<std::string>{std::string("WARNING:  ") + row.step +
+                                           " Failed with the following error: \nInvalid "
+                                           "argument\nPort: " +
+                                           std::to_string(portNr) + "\n"});
+        // The line keeps the pseudo-terminal's own speed: nothing was applied.
+        EXPECT_EQ(line.MasterSpeed(), static_cast<speed_t>(B38400));
+        ++portNr;
+    }
+}
+
+TEST_F(SerialPort, EveryWritePurgesBothDirectionsFirst) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.SetPacketMode(true));
+    for (unsigned i = 0; i < 3; ++i) {
+        const auto frame = Pattern(20 + i, i);
+        port->WritePort(frame.data(), static_cast<std::int32_t>(frame.size()));
+        EXPECT_EQ(pty.ReadSome(), std::vector<std::uint8_t>{kFlushBoth});
+        std::vector<std::uint8_t> data;
+        while (data.size() < frame.size()) {
+            const auto packet = pty.ReadSome();
+            ASSERT_FALSE(packet.empty());
+            ASSERT_EQ(packet[0], TIOCPKT_DATA);
+            data.insert(data.end(), packet.begin() + 1, packet.end());
+        }
+        EXPECT_EQ(data, frame);
+    }
+}
+
+TEST_F(SerialPort, WriteDiscardsInputThatWasNotRead) {
+    // Without EV_RXCHAR the monitor leaves input where it is.
+    auto port = Open(EV_CTS);
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.Write(Pattern(40)));
+    ASSERT_TRUE(WaitForInput(pty.Slave(), 40));
+    const auto frame = Pattern(8, 3);
+    port->WritePort(frame.data(), 8);
+    EXPECT_EQ(pty.Read(8), frame);
+    EXPECT_EQ(InputWaiting(pty.Slave()), 0);
+    EXPECT_EQ(owner.Count(WM_LINK_DATA), 0u);
+}
+
+TEST_F(SerialPort, ByteThatFindsTheRingFullIsDroppedAndStillNoticed) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    const auto sent = Pattern(8192 + 100, 1);
+    ASSERT_TRUE(pty.Write(sent));
+    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, sent.size()));
+    EXPECT_EQ(owner.Count(WM_LINK_DATA), sent.size());
+    EXPECT_EQ(RingUsed(&port->m_rxRing), 8192u);
+    EXPECT_EQ(TakeFromRing(*port, 8192),
+              std::vector<std::uint8_t>(sent.begin(), sent.begin() + 8192));
+}
+
+TEST_F(SerialPort, StopWhileBytesWaitEndsTheMonitorWithoutReadingThem) {
+    PtyPair next;
+    ASSERT_TRUE(next.IsOpen());
+    settings.MapPort(kPort + 1, next.SlavePath());
+    auto port = Open();
+    StartSettled(*port, pty);
+
+    // Hold the monitor in the first notice of a wake-up (WM_PORT_CTS comes
+    // before the bytes are read), then let more bytes arrive.
+    owner.Hold();
+    ASSERT_TRUE(pty.Write({0x01}));
+    ASSERT_TRUE(owner.WaitForCount(WM_PORT_CTS, 1));
+    ASSERT_TRUE(pty.Write(Pattern(63)));
+    ASSERT_TRUE(WaitForInput(pty.Slave(), 64));
+
+    // Reopening (on another device) runs the stop handshake, as deleting does.
+    std::atomic<bool> reopened{false};
+    std::thread reopen(
+        [&] { reopened = port->OpenPort(&owner, kPort + 1, 115200, 'N', 8, 1, kFrameMask, 512); });
+    while (!port->m_bStopRequested) std::this_thread::sleep_for(1ms);
+    owner.Release();
+    RunGuarded("reopen", [&] { reopen.join(); });
+
+    EXPECT_TRUE(reopened);
+    EXPECT_FALSE(port->m_bMonitorAlive);
+    EXPECT_EQ(owner.Count(WM_LINK_DATA), 0u);
+    EXPECT_EQ(RingUsed(&port->m_rxRing), 0u);
+    EXPECT_EQ(InputWaiting(pty.Slave()), 64);
+
+    // The reopened port is not monitored until started again.
+    StartSettled(*port, next);
+    ASSERT_TRUE(next.Write({0x7E}));
+    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 1));
+    EXPECT_EQ(owner.Notices().back().lParam, static_cast<std::intptr_t>(kPort + 1));
+    EXPECT_EQ(TakeFromRing(*port, 8), std::vector<std::uint8_t>{0x7E});
+}
+
+TEST_F(SerialPort, DeleteRightAfterStartMonitor) {
+    const auto frame = Pattern(64);
+    for (int i = 0; i < 300; ++i) {
+        auto port = Open();
+        ASSERT_TRUE(port->StartMonitor());
+        if (i % 3 == 1) port->WritePort(frame.data(), 64);
+        RunGuarded("delete", [&] { port.reset(); });
+        pty.Read(4096, 0ms);
+    }
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, DeleteWhileBytesKeepArriving) {
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        const auto chunk = Pattern(64);
+        while (flooding) {
+            pty.Write(chunk, 5ms);
+            pty.Read(4096, 0ms);
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        const std::size_t before = owner.Count(WM_LINK_DATA);
+        auto port = Open();
+        ASSERT_TRUE(port->StartMonitor());
+        ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, before + 1));
+        RunGuarded("delete", [&] { port.reset(); });
+    }
+    flooding = false;
+    flood.join();
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, DeleteWhileAWriteWaitsForTheLine) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.SetPacketMode(true));
+    ASSERT_EQ(::tcflow(pty.Slave(), TCOOFF), 0);  // the line takes nothing
+    const auto block = Pattern(512);
+    port->WritePort(block.data(), 512);
+    ASSERT_TRUE(WaitForPurge(pty));  // the write began
+    // Its time-out is 513 s; the stop event must cut it short.
+    RunGuarded("delete", [&] { port.reset(); });
+    ::tcflow(pty.Slave(), TCOON);
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, WriteThatCannotCompleteIsGivenUpSilently) {
+    auto port = Open<TunablePort>();
+    port->m_commTimeouts.WriteTotalTimeoutMultiplier = 0;
+    port->m_commTimeouts.WriteTotalTimeoutConstant = 2;
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.SetPacketMode(true));
+    ASSERT_EQ(::tcflow(pty.Slave(), TCOOFF), 0);
+    const auto lost = Pattern(16, 9);
+    port->WritePort(lost.data(), 16);
+    ASSERT_TRUE(WaitForPurge(pty));
+    ASSERT_TRUE(pty.SetPacketMode(false));
+
+    // The write has begun. The monitor reads only between writes, and each
+    // attempt purges input: a byte that gets through to the ring shows the
+    // retries have ended.
+    for (int i = 0; i < 2000 && owner.Count(WM_LINK_DATA) == 0; ++i) {
+        ASSERT_TRUE(pty.Write({0x33}));
+        owner.WaitForCount(WM_LINK_DATA, 1, 20ms);
+    }
+    ASSERT_GE(owner.Count(WM_LINK_DATA), 1u);
+    EXPECT_TRUE(owner.Errors().empty());
+
+    ASSERT_EQ(::tcflow(pty.Slave(), TCOON), 0);
+    const auto next = Pattern(5, 4);
+    port->WritePort(next.data(), 5);
+    EXPECT_EQ(pty.Read(5), next);
+}
+
+TEST_F(SerialPort, WriteLongerThanTheSendBufferIsRefusedWhole) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    const auto tooLong = Pattern(513);
+    port->WritePort(tooLong.data(), 513);
+    const auto frame = Pattern(10, 5);
+    port->WritePort(frame.data(), 10);
+    EXPECT_EQ(pty.Read(10), frame);
+    EXPECT_TRUE(pty.ReadSome(100ms).empty());
+}
+
+TEST_F(SerialPort, SecondOpenOfAHeldPortIsRefused) {
+    ASSERT_EQ(::fchmod(pty.Slave(), 0666), 0);
+    ASSERT_EQ(OtherProgramOpen(pty.SlavePath()), 0);
+
+    auto port = Open();
+    LinkRecorder secondOwner;
+    CSerialPort second;
+    RingInit(&second.m_rxRing, 8192, second.m_rxStore);
+    EXPECT_FALSE(second.OpenPort(&secondOwner, kPort, 115200, 'N', 8, 1, kFrameMask, 512));
+    EXPECT_EQ(second.OpenErrno(), EBUSY);  // the lock, which holds even against root
+    EXPECT_TRUE(secondOwner.Errors().empty());
+    EXPECT_EQ(OtherProgramOpen(pty.SlavePath()), EBUSY);  // TIOCEXCL
+
+    port.reset();
+    EXPECT_EQ(OtherProgramOpen(pty.SlavePath()), 0);  // no exclusive flag left behind
+}
+
+TEST_F(SerialPort, PortThatCannotOpenReturnsFalseWithoutAReport) {
+    settings.MapPort(220, settings.Dir() + "/no-such-tty");
+    const std::string plainFile = settings.Dir() + "/plain";
+    ::close(::open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
+    settings.MapPort(221, plainFile);
+    struct Row {
+        unsigned port;
+        int error;
+    };
+    for (const Row row :
+         {Row{220, ENOENT}, Row{221, ENOTTY}, Row{250, ENODEV}, Row{0, EINVAL}, Row{257, EINVAL}}) {
+        SCOPED_TRACE(row.port);
+        CSerialPort port;
+        RingInit(&port.m_rxRing, 8192, port.m_rxStore);
+        EXPECT_FALSE(port.OpenPort(&owner, row.port, 115200, 'N', 8, 1, kFrameMask, 512));
+        EXPECT_EQ(port.OpenErrno(), row.error);
+        EXPECT_FALSE(port.StartMonitor());
+    }
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, HangUpIsReportedOnceAndTheMonitorGoesQuiet) {
+    auto port = Open();
+    StartSettled(*port, pty);
+    ASSERT_TRUE(pty.Write({1, 2, 3}));
+    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 3));
+
+    pty.CloseMaster();
+    ASSERT_TRUE(owner.WaitForErrors(1));
+    EXPECT_EQ(owner.Errors().front(),
+              "WARNING:  ReadFile() Failed with the following error: \nInput/output "
+              "error\nPort: 200\n");
+    const std::size_t wakeUps = owner.Count(WM_PORT_CTS);
+
+    const auto frame = Pattern(10);
+    port->WritePort(frame.data(), 10);
+    port->WritePort(frame.data(), 10);
+    // A monitor still watching the dead line would wake (and post
+    // WM_PORT_CTS) over and over in this time.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(owner.Count(WM_PORT_CTS), wakeUps);
+    EXPECT_EQ(owner.Errors().size(), 1u);
+    EXPECT_EQ(TakeFromRing(*port, 8), (std::vector<std::uint8_t>{1, 2, 3}));
+    RunGuarded("delete", [&] { port.reset(); });
+}
+
+}  // namespace
