@@ -1,0 +1,99 @@
+#include "settings.h"
+
+#include <cctype>
+#include <climits>
+
+#include "appinfo.h"
+#include "regkeyex.h"
+
+namespace {
+
+QString GetValue(const char* name) {
+    CRegKeyEx key;
+    if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return {};
+    QString text;
+    key.QueryStringValue(name, text);  // empty on any failure
+    return text;
+}
+
+void SetValue(const char* name, const QString& text) {
+    CRegKeyEx key;
+    if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return;
+    key.SetStringValue(name, text);
+}
+
+QString ProfileKey(const QString& section) {
+    return QString::fromLatin1(kSettingsKey) + QLatin1Char('\\') + QString::fromLatin1(kAppTitle) +
+           QLatin1Char('\\') + section;
+}
+
+// "%d" as sscanf reads it: leading white space, an optional sign, digits.
+// Returns false when no digit follows; saturates instead of overflowing.
+bool ScanDecimal(const char* p, long long& value) {
+    while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    long long number = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+        if (number < LLONG_MAX / 10) number = number * 10 + (*p - '0');
+    }
+    value = negative ? -number : number;
+    return true;
+}
+
+}  // namespace
+
+QString GetPathOfMonitor() {
+    return GetValue("PathOfMonitor");
+}
+QString GetPortOfMonitor() {
+    return GetValue("PortOfMonitor");
+}
+QString GetBaudRateOfMonitor() {
+    return GetValue("BaudRateOfMonitor");
+}
+QString GetBaudRateOfReceiver() {
+    return GetValue("BaudRateOfReceiver");
+}
+void SetPathOfMonitor(const QString& text) {
+    SetValue("PathOfMonitor", text);
+}
+void SetPortOfMonitor(const QString& text) {
+    SetValue("PortOfMonitor", text);
+}
+void SetBaudRateOfMonitor(const QString& text) {
+    SetValue("BaudRateOfMonitor", text);
+}
+void SetBaudRateOfReceiver(const QString& text) {
+    SetValue("BaudRateOfReceiver", text);
+}
+
+std::optional<int> PortNumberAfterPrefix(const QString& text) {
+    // Bytes, not characters: the three characters counted are those of the
+    // stored 8-bit text.
+    const QByteArray bytes = text.toUtf8();
+    long long port = 0;
+    if (bytes.size() < 3 || !ScanDecimal(bytes.constData() + 3, port) || port < 1 || port > 256)
+        return std::nullopt;
+    return int(port);
+}
+
+int ParsePortOfMonitor(const QString& text) {
+    if (!text.toUtf8().contains("COM")) return 1;
+    return PortNumberAfterPrefix(text).value_or(1);
+}
+
+int GetProfileInt(const QString& section, const char* entry, int defaultValue) {
+    CRegKeyEx key;
+    if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return defaultValue;
+    std::uint32_t value = 0;
+    if (key.QueryDWORDValue(entry, value) != kRegSuccess) return defaultValue;
+    return static_cast<int>(value);
+}
+
+bool WriteProfileInt(const QString& section, const char* entry, int value) {
+    CRegKeyEx key;
+    if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return false;
+    return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
+}

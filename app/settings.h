@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// The program's persistent settings in the user's settings store (see
+// regkeyex.h). Every accessor opens its own key and closes it before it
+// returns; failures are silent: getters give an empty text or the default,
+// setters do nothing.
+
+// Key shared by the maker's tools.
+inline constexpr char kSettingsKey[] = "Software\\Quorvex Solution";
+
+QString GetPathOfMonitor();
+QString GetPortOfMonitor();
+QString GetBaudRateOfMonitor();
+QString GetBaudRateOfReceiver();
+void SetPathOfMonitor(const QString& text);
+void SetPortOfMonitor(const QString& text);
+void SetBaudRateOfMonitor(const QString& text);
+void SetBaudRateOfReceiver(const QString& text);
+
+// The COM port number a "PortOfMonitor" text names: the decimal number read
+// after the text's first three characters, provided "COM" occurs somewhere in
+// it and the number lies in 1..256; 1 otherwise.
+int ParsePortOfMonitor(const QString& text);
+// The decimal number ("%d") read after a text's first three characters, when
+// there is one and it lies in 1..256: "COM12" and "COM12 (ttyS11)" give 12.
+std::optional<int> PortNumberAfterPrefix(const QString& text);
+
+// Integers of the application's own profile, section by section, under
+// "Software\Quorvex Solution\<application title>\<section>".
+int GetProfileInt(const QString& section, const char* entry, int defaultValue);
+bool WriteProfileInt(const QString& section, const char* entry, int value);
+
+// Profile section and entry of the interface language.
+inline constexpr char kProfileSection[] = "Quorvex Solution";
+inline constexpr char kLanguageEntry[] = "UI";
