@@ -1,0 +1,67 @@
+#include "language.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTranslator>
+
+#include "appinfo.h"
+#include "prompter.h"
+#include "settings.h"
+
+#ifndef QUORVEX_DATA_DIR
+#define QUORVEX_DATA_DIR "/usr/share/quorvexupdate"
+#endif
+
+int ReadLanguageSetting() {
+    return GetProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageChinese);
+}
+
+QStringList CatalogueDirectories() {
+    QStringList dirs{QCoreApplication::applicationDirPath(), QStringLiteral(QUORVEX_DATA_DIR)};
+    // An installation elsewhere than its configured prefix: bin/../share.
+    const QString relative =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/quorvexupdate");
+    if (!dirs.contains(relative)) dirs.append(relative);
+    return dirs;
+}
+
+QString AppCaption() {
+    return QString::fromLatin1(kAppTitle).trimmed();
+}
+
+CLanguage::CLanguage(int nLanguage) : m_nLanguage(nLanguage) {}
+
+CLanguage::~CLanguage() {
+    if (m_pTranslator) QCoreApplication::removeTranslator(m_pTranslator.get());
+}
+
+bool CLanguage::Load(const QStringList& directories) {
+    if (m_nLanguage == kLanguageEnglish || m_pTranslator) return IsCatalogueLoaded();
+    for (const QString& dir : directories) {
+        auto translator = std::make_unique<QTranslator>();
+        if (translator->load(QString::fromLatin1(kChineseCatalogue), dir) &&
+            QCoreApplication::installTranslator(translator.get())) {
+            m_pTranslator = std::move(translator);
+            return true;
+        }
+    }
+    return false;
+}
+
+QString CLanguage::CatalogueFile() const {
+    return m_pTranslator ? m_pTranslator->filePath() : QString();
+}
+
+void CLanguage::OnLanguageEnglish(IPrompter& prompter) {
+    if (m_nLanguage == kLanguageEnglish) return;
+    WriteProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageEnglish);
+    prompter.ShowInfo(AppCaption(),
+                      QStringLiteral("This application must re-start, and enable your modify!"));
+}
+
+void CLanguage::OnLanguageChinese(IPrompter& prompter) {
+    if (m_nLanguage == kLanguageChinese) return;
+    WriteProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageChinese);
+    // Fixed in Chinese whatever the running language.
+    prompter.ShowInfo(AppCaption(), QStringLiteral("请重启应用程序，使设置生效!"));
+}

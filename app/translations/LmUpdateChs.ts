@@ -1,0 +1,250 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en_US">
+<context>
+    <name>CMainFrame</name>
+    <message>
+        <source>App</source>
+        <translation>应用</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>断开</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Link setup</source>
+        <translation>连接设置</translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation>语言(&amp;L)</translation>
+    </message>
+    <message>
+        <source>&amp;English</source>
+        <translation>英语(&amp;E)</translation>
+    </message>
+    <message>
+        <source>&amp;Chinese</source>
+        <translation>中文(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>帮助(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About QuorvexUpdate...</source>
+        <translation>关于 QuorvexUpdate(&amp;A)...</translation>
+    </message>
+    <message>
+        <source>About Velquist</source>
+        <translation>关于 Velquist</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>英语</translation>
+    </message>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>About this application</source>
+        <translation>关于本程序</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>Connect to the receiver</source>
+        <translation>连接接收机</translation>
+    </message>
+    <message>
+        <source>Disconnect from the receiver</source>
+        <translation>断开与接收机的连接</translation>
+    </message>
+    <message>
+        <source>Receiver information</source>
+        <translation>接收机信息</translation>
+    </message>
+    <message>
+        <source>Show the connected receiver's information</source>
+        <translation>显示所连接接收机的信息</translation>
+    </message>
+    <message>
+        <source>QuorvexUpdate</source>
+        <translation>QuorvexUpdate</translation>
+    </message>
+    <message>
+        <source>Update For Z4 OEM Board</source>
+        <translation>Z4 OEM 板卡升级</translation>
+    </message>
+    <message>
+        <source>Update boot?</source>
+        <translation>是否升级引导程序?</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Application Error</source>
+        <translation>应用程序错误</translation>
+    </message>
+    <message>
+        <source>WARNING:  %1 Failed with the following error: 
+%2
+Port: %3
+</source>
+        <translation>警告：%1 失败，错误如下：
+%2
+端口：%3
+</translation>
+    </message>
+    <message>
+        <source>Toolbar</source>
+        <translation>工具栏</translation>
+    </message>
+    <message>
+        <source>Ready</source>
+        <translation>就绪</translation>
+    </message>
+</context>
+<context>
+    <name>CUpdateView</name>
+    <message>
+        <source>Message:</source>
+        <translation>消息：</translation>
+    </message>
+    <message>
+        <source>Connected receiver information:</source>
+        <translation>已连接接收机信息：</translation>
+    </message>
+    <message>
+        <source>  SN: %1</source>
+        <translation>  序列号：%1</translation>
+    </message>
+    <message>
+        <source>  sw version: %1 - %2</source>
+        <translation>  软件版本：%1 - %2</translation>
+    </message>
+    <message>
+        <source>  boot version: %1</source>
+        <translation>  引导版本：%1</translation>
+    </message>
+    <message>
+        <source>Your serial port is COM%1</source>
+        <translation>您的串口为 COM%1</translation>
+    </message>
+    <message>
+        <source>Please manually restart the receiver now.</source>
+        <translation>请立即手动重启接收机。</translation>
+    </message>
+    <message>
+        <source>Begin update, restarting the receiver...</source>
+        <translation>开始升级，正在重启接收机...</translation>
+    </message>
+    <message>
+        <source>Your Communication Port is USB</source>
+        <translation>您的通信端口为 USB</translation>
+    </message>
+    <message>
+        <source>Begin update, rebooting the receiver...</source>
+        <translation>开始升级，正在重新启动接收机...</translation>
+    </message>
+    <message>
+        <source>To Update,</source>
+        <translation>若要升级，</translation>
+    </message>
+    <message>
+        <source>Please reboot the receiver manually...</source>
+        <translation>请手动重新启动接收机...</translation>
+    </message>
+    <message>
+        <source>Try to update now...</source>
+        <translation>正在尝试升级...</translation>
+    </message>
+    <message>
+        <source>Copy receiver serial number...</source>
+        <translation>正在复制接收机序列号...</translation>
+    </message>
+    <message>
+        <source>Prepare updating for %1...</source>
+        <translation>正在准备升级 %1...</translation>
+    </message>
+    <message>
+        <source>Begin update %1...</source>
+        <translation>开始升级 %1...</translation>
+    </message>
+    <message>
+        <source>P/N: %1</source>
+        <translation>型号：%1</translation>
+    </message>
+    <message>
+        <source>Address: %1</source>
+        <translation>地址：%1</translation>
+    </message>
+    <message>
+        <source>Updating Firmware! please wait.............</source>
+        <translation>正在升级固件！请稍候.............</translation>
+    </message>
+    <message>
+        <source>Completed!</source>
+        <translation>完成！</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>NO CPU firmware for this model: %1</source>
+        <translation>此型号没有 CPU 固件：%1</translation>
+    </message>
+    <message>
+        <source>NO BOOT firmware for this model: %1</source>
+        <translation>此型号没有引导固件：%1</translation>
+    </message>
+</context>
+<context>
+    <name>CLinkSetupDlg</name>
+    <message>
+        <source>Link Setup</source>
+        <translation>连接设置</translation>
+    </message>
+    <message>
+        <source>Serial Port</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>Change Baudrate to 115200 </source>
+        <translation>波特率改为 115200 </translation>
+    </message>
+    <message>
+        <source>Manual Update (Default Baudrate 9600)</source>
+        <translation>手动升级（默认波特率 9600）</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>取消(&amp;C)</translation>
+    </message>
+</context>
+<context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>About QuorvexUpdate</source>
+        <translation>关于 QuorvexUpdate</translation>
+    </message>
+</context>
+</TS>
