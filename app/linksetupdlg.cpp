@@ -1,0 +1,144 @@
+#include "linksetupdlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "settings.h"
+
+namespace {
+constexpr int kEntryTextChars = 9;  // the entry text is read into ten characters
+}
+
+CLinkSetupDlg::CLinkSetupDlg(QWidget* parent)
+    : QDialog(parent),
+      m_cbPort(new QComboBox(this)),
+      m_chkBaudrate115200(new QCheckBox(tr("Change Baudrate to 115200 "), this)),
+      m_chkManualUpdate(new QCheckBox(tr("Manual Update (Default Baudrate 9600)"), this)),
+      m_btnOk(new QPushButton(tr("&OK"), this)),
+      m_btnCancel(new QPushButton(tr("&Cancel"), this)) {
+    setWindowTitle(tr("Link Setup"));
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    m_cbPort->setObjectName(QStringLiteral("IDC_PORT"));
+    m_chkBaudrate115200->setObjectName(QStringLiteral("IDC_BAUDRATE_115200"));
+    m_chkManualUpdate->setObjectName(QStringLiteral("IDC_MANUAL_UPDATE"));
+    m_cbPort->setEditable(false);
+    m_cbPort->setMaxVisibleItems(10);
+    m_btnOk->setDefault(true);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(tr("Serial Port"), this), 0, 0);
+    grid->addWidget(m_cbPort, 0, 1);
+    grid->addWidget(m_chkManualUpdate, 1, 0, 1, 3);
+    grid->addWidget(m_chkBaudrate115200, 2, 0, 1, 3);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_btnOk);
+    buttons->addWidget(m_btnCancel);
+    grid->addLayout(buttons, 3, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The dialog's own tab order: Cancel, port, OK, 115200, manual update.
+    setTabOrder(m_btnCancel, m_cbPort);
+    setTabOrder(m_cbPort, m_btnOk);
+    setTabOrder(m_btnOk, m_chkBaudrate115200);
+    setTabOrder(m_chkBaudrate115200, m_chkManualUpdate);
+
+    connect(m_btnOk, &QPushButton::clicked, this, &CLinkSetupDlg::accept);
+    connect(m_btnCancel, &QPushButton::clicked, this, &CLinkSetupDlg::reject);
+    connect(m_chkManualUpdate, &QCheckBox::clicked, this, &CLinkSetupDlg::OnManualUpdateClicked);
+}
+
+void CLinkSetupDlg::Attach(CLinkChoice* frame, std::vector<CPortEntry> ports) {
+    m_pMainFrame = frame;
+    m_arrPorts = std::move(ports);
+    m_nPortIndex = frame ? frame->m_nComPort : 0;
+    m_bManualUpdate = frame && frame->m_bManualUpdate;
+    m_bBaudrate115200 = frame && frame->m_bBaudrate115200;
+}
+
+QString CLinkSetupDlg::EntryText(const CPortEntry& port) {
+    QString text = port.m_strName.mid(4);  // drop the device-name prefix "\\.\"
+    if (!port.m_strDevice.isEmpty())
+        text += QStringLiteral(" (") + QFileInfo(port.m_strDevice).fileName() + QLatin1Char(')');
+    return text;
+}
+
+void CLinkSetupDlg::showEvent(QShowEvent* event) {
+    if (!m_bInitialised && !event->spontaneous()) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CLinkSetupDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_nPortIndex = m_cbPort->currentIndex();
+        m_bBaudrate115200 = m_chkBaudrate115200->isChecked();
+        m_bManualUpdate = m_chkManualUpdate->isChecked();
+    } else {
+        m_cbPort->setCurrentIndex(
+            m_nPortIndex >= 0 && m_nPortIndex < m_cbPort->count() ? m_nPortIndex : -1);
+        m_chkBaudrate115200->setChecked(m_bBaudrate115200);
+        m_chkManualUpdate->setChecked(m_bManualUpdate);
+    }
+}
+
+void CLinkSetupDlg::OnInitDialog() {
+    UpdateData(false);
+    InitPortList();
+    UpdateData(false);
+    m_chkBaudrate115200->setEnabled(m_bManualUpdate);
+}
+
+void CLinkSetupDlg::InitPortList() {
+    m_cbPort->clear();
+    QString current;
+    if (m_pMainFrame && m_pMainFrame->m_nComPort != 0)
+        current = QStringLiteral("\\\\.\\COM%1").arg(m_pMainFrame->m_nComPort);
+
+    // A current port that is not listed selects nothing, rather than whatever
+    // entry happens to sit at the index of its number: the operator sees an
+    // empty choice instead of a port, or USB, that was never in use.
+    m_nPortIndex = -1;
+    for (std::size_t i = 0; i < m_arrPorts.size(); ++i) {
+        m_cbPort->addItem(EntryText(m_arrPorts[i]));
+        if (m_arrPorts[i].m_strName == current) m_nPortIndex = int(i);
+    }
+    m_cbPort->addItem(QStringLiteral("USB"));
+    if (m_pMainFrame && m_pMainFrame->m_bUsb) m_nPortIndex = m_cbPort->count() - 1;
+}
+
+void CLinkSetupDlg::OnManualUpdateClicked() {
+    UpdateData(true);
+    m_chkBaudrate115200->setEnabled(m_bManualUpdate);
+}
+
+void CLinkSetupDlg::accept() {
+    UpdateData(true);
+    const QString text = m_cbPort->currentText().left(kEntryTextChars);
+    if (m_pMainFrame) {
+        if (text.startsWith(QLatin1String("USB"))) {
+            m_pMainFrame->m_bUsb = true;  // port and options stay as they were
+        } else if (m_nPortIndex >= 0) {
+            // Only a listed entry ever names the port.
+            if (const auto port = PortNumberAfterPrefix(text)) m_pMainFrame->m_nComPort = *port;
+            m_pMainFrame->m_bManualUpdate = m_bManualUpdate;
+            m_pMainFrame->m_bBaudrate115200 = m_bBaudrate115200;
+            m_pMainFrame->m_bUsb = false;
+        } else {
+            // Nothing selected (the current port is not listed): keep the
+            // port and the link kind, take the two options the operator sees.
+            m_pMainFrame->m_bManualUpdate = m_bManualUpdate;
+            m_pMainFrame->m_bBaudrate115200 = m_bBaudrate115200;
+        }
+    }
+    QDialog::accept();
+}

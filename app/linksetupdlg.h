@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <vector>
+
+#include "linkchoice.h"
+
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+
+// One serial port found at start-up.
+struct CPortEntry {
+    QString m_strName;    // "\\.\COM%d"
+    QString m_strDevice;  // the device it maps to, e.g. /dev/ttyUSB0; may be empty
+};
+
+// "Link Setup": serial port or USB, and the two options for bringing a
+// serially linked receiver into its loader. Run it modally; OK writes the
+// choice into m_pMainFrame, Cancel writes nothing. Nothing is persisted.
+class CLinkSetupDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Control ids, kept as names of the controls.
+    static constexpr int IDC_PORT = 1013;
+    static constexpr int IDC_BAUDRATE_115200 = 1003;
+    static constexpr int IDC_MANUAL_UPDATE = 1065;
+
+    explicit CLinkSetupDlg(QWidget* parent = nullptr);
+
+    // Set by the opener before exec().
+    CLinkChoice* m_pMainFrame = nullptr;
+    std::vector<CPortEntry> m_arrPorts;  // the list built at start-up, in order
+    int m_nPortIndex = 0;                // selected entry; -1 for none
+    bool m_bBaudrate115200 = false;
+    bool m_bManualUpdate = false;
+
+    // Takes the frame's current choice and its port list, as the opener must.
+    void Attach(CLinkChoice* frame, std::vector<CPortEntry> ports);
+
+    QComboBox* PortCombo() const { return m_cbPort; }
+    QCheckBox* ManualUpdateCheck() const { return m_chkManualUpdate; }
+    QCheckBox* Baudrate115200Check() const { return m_chkBaudrate115200; }
+    QPushButton* OkButton() const { return m_btnOk; }
+    QPushButton* CancelButton() const { return m_btnCancel; }
+
+    // Entry text for a port: "COM33 (ttyUSB0)", or "COM33" without a device.
+    static QString EntryText(const CPortEntry& port);
+
+public slots:
+    void accept() override;  // OnOK
+
+private slots:
+    void OnManualUpdateClicked();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void InitPortList();
+    void UpdateData(bool saveAndValidate);
+
+    QComboBox* m_cbPort;
+    QCheckBox* m_chkBaudrate115200;
+    QCheckBox* m_chkManualUpdate;
+    QPushButton* m_btnOk;
+    QPushButton* m_btnCancel;
+    bool m_bInitialised = false;
+};
