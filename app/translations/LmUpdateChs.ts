@@ -110,6 +110,10 @@ Port: %3
 </translation>
     </message>
     <message>
+        <source>Cannot open COM%1 (%2): permission denied. Your user needs access to the device, e.g. membership of the dialout group.</source>
+        <translation>无法打开 COM%1（%2）：权限不足。您的用户需要该设备的访问权限，例如加入 dialout 组。</translation>
+    </message>
+    <message>
         <source>Toolbar</source>
         <translation>工具栏</translation>
     </message>
