@@ -192,17 +192,18 @@ bool CUsbUpdate::InitWinUsb(ILinkOwner* owner) {
         std::fputs("Open Device Error.\n", stdout);
         return false;
     }
+    // Bytes of an earlier device left in the receive ring are stale. This
+    // thread is the ring's consumer, so it may drain it, and does so before the
+    // claim makes the device ready: nothing of the new device is read yet. The
+    // send ring was drained by the read thread while no device was ready.
+    std::uint8_t discard[256];
+    while (RingGet(&g_rxRing, discard, sizeof discard) != 0) {
+    }
+    g_hOwnerWnd.store(owner, std::memory_order_release);
     const bool result = device->Claim();
     g_pipeIn.store(device->Pipes().in);
     g_pipeOut.store(device->Pipes().out);
     g_pipeInterrupt.store(device->Pipes().interrupt);
-    g_hOwnerWnd.store(owner, std::memory_order_release);
-    // Bytes of an earlier device left in the receive ring are stale. This
-    // thread is the ring's consumer, so it may drain it; the send ring was
-    // drained by the read thread while no device was ready.
-    std::uint8_t discard[256];
-    while (RingGet(&g_rxRing, discard, sizeof discard) != 0) {
-    }
     return result;
 }
 
