@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -29,20 +31,24 @@ class BenchOwner : public ILinkOwner {
 public:
     void PostLinkMessage(unsigned message, std::uintptr_t, std::intptr_t) override {
         if (message != WM_LINK_DATA) return;
-        m_dataNotices.fetch_add(1, std::memory_order_release);
-        m_dataNotices.notify_one();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Wake the waiting thread once, when the last byte it waits for came.
+        if (++m_dataNotices == m_target) m_arrived.notify_one();
     }
     void ReportLinkError(const std::string& text) override { std::fputs(text.c_str(), stderr); }
     void SetActiveRxRing(RingBuffer*) override {}
 
     void WaitForNotices(std::uint32_t count) {
-        for (std::uint32_t seen = m_dataNotices.load(std::memory_order_acquire); seen < count;
-             seen = m_dataNotices.load(std::memory_order_acquire))
-            m_dataNotices.wait(seen, std::memory_order_acquire);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_target = count;
+        m_arrived.wait(lock, [&] { return m_dataNotices >= count; });
     }
 
 private:
-    std::atomic<std::uint32_t> m_dataNotices{0};
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::uint32_t m_dataNotices = 0;
+    std::uint32_t m_target = 0;
 };
 
 double CpuSeconds() {
@@ -96,6 +102,7 @@ int main() {
         for (int i = 0; i < kWarmUp + kRounds; ++i) {
             if (pty.Read(kFrameLength).size() != kFrameLength || !pty.Write(ack)) {
                 std::fprintf(stderr, "peer: round %d lost\n", i);
+                std::fflush(stderr);
                 std::exit(1);
             }
         }
