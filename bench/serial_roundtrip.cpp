@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "pty.h"
 #include "serialport.h"
+#include "support/pty.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 # Pseudo-terminal helper for every test that plays the far end of a serial line.
 add_library(quorvex_test_pty STATIC support/pty.cpp)
-target_include_directories(quorvex_test_pty PUBLIC ${CMAKE_CURRENT_LIST_DIR}/support)
+# Included as "support/pty.h": a bare pty.h would hide the system header of that name.
+target_include_directories(quorvex_test_pty PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 
 quorvex_add_test(serial_dcb_test SOURCES serial_dcb_test.cpp LIBS quorvex_link)
 quorvex_add_test(serial_comports_test SOURCES serial_comports_test.cpp

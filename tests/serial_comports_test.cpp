@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "comports.h"
-#include "pty.h"
 #include "serial_settings.h"
+#include "support/pty.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <numeric>
 #include <thread>
 
-#include "pty.h"
 #include "serial_guard.h"
 #include "serial_recorder.h"
 #include "serial_settings.h"
 #include "serialport.h"
+#include "support/pty.h"
 
 namespace {
 

@@ -32,7 +32,7 @@ bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
 }
 
 PtyPair::PtyPair() {
-    // posix_openpt rather than openpty(): the latter's header has this one's name.
+    // posix_openpt needs no libutil.
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     char name[128] = {};
     if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
