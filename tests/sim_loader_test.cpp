@@ -164,6 +164,20 @@ TEST(SimLoader, SecondImageFollowsWithKind20AndOneChain) {
     EXPECT_TRUE(rig.sim.CheckImage(1, fpga).equal);
 }
 
+TEST(SimLoader, ChecksumAfterAnEmptySecondImageMayCarryOffsetZero) {
+    // The host may reset its address on switching to an FPGA image that turns
+    // out empty; both that 0 and the offset after the last block are taken.
+    for (unsigned offset : {0x100u, 0u}) {
+        Rig rig(FastOptions());
+        rig.EnterLoader();
+        rig.Identify();
+        const Bytes image = TestImage(256, 13);
+        SendChecksum(*rig.client, SendImage(*rig.client, image, 21, 0), offset);
+        EXPECT_EQ(rig.client->ReadFrame().payload, Bytes{1}) << offset;
+        EXPECT_EQ(rig.client->ReadFrame().type, "SC") << offset;
+    }
+}
+
 TEST(SimLoader, BlocksThatFailTheChecksAreRefused) {
     Rig rig(FastOptions());
     rig.EnterLoader();
