@@ -142,6 +142,7 @@ void CMainFrame::OnDisconnect() {
     }
     KillTimer(TIMER_VERSION);
     KillTimer(TIMER_SS);
+    m_bAwaitingAt = false;
     if (m_bUsb) {
         if (m_usb.m_bOpen) m_usb.CloseDevice();
         m_usb.SetReaderRunning(false);
@@ -158,6 +159,8 @@ void CMainFrame::OnLinkSetup() {
 // ------------------------------------------------------------------ timers
 
 void CMainFrame::StartTimer(int id, int periodMs) {
+    // A new poll means a new identification is awaited.
+    if (id == TIMER_SS) m_bAwaitingAt = false;
     (id == TIMER_VERSION ? m_timerVersion : m_timerSs).start(periodMs);
 }
 
@@ -292,7 +295,16 @@ bool CMainFrame::ParseVersionRecord() {
 // ----------------------------------------------------------- frame types
 
 int CMainFrame::OnIdentifyReply(const std::uint8_t* payload, unsigned length) {
+    // A poll sent while the previous answer was on its way is answered too.
+    // Taking that late answer as a new identification would start the
+    // transfer a second time with a block already in flight: two blocks
+    // outstanding, and the purge before a write can cut one of them off.
+    const bool polling = IsTimerActive(TIMER_SS);
     KillTimer(TIMER_SS);
+    if (!polling && (m_bAwaitingAt || (m_pView && m_pView->IsSending()))) {
+        qCDebug(lcTrace, "late \"SS\" answer ignored during a transfer");
+        return 1;
+    }
     m_bAwaitCompletion = false;
     const std::string& family = CarriedImageConfig().loaderFamily;
     const auto reply = ParseIdentifyReply(payload, static_cast<std::uint16_t>(length), family);
@@ -304,6 +316,7 @@ int CMainFrame::OnIdentifyReply(const std::uint8_t* payload, unsigned length) {
         reply->bootOffered &&
         Prompter().AskYesNo(QStringLiteral("QuorvexUpdate"), tr("Update boot?"));
     if (!StartsWith(reply->partNumber, family)) {
+        m_bAwaitingAt = true;
         SendCommand("AT", 50);
         return 1;
     }
@@ -312,6 +325,10 @@ int CMainFrame::OnIdentifyReply(const std::uint8_t* payload, unsigned length) {
 }
 
 int CMainFrame::OnStartReply() {
+    // Only the answer to our own "AT" starts a transfer; a repeated one
+    // arriving while blocks go out would start it a second time.
+    if (!m_bAwaitingAt && m_pView && m_pView->IsSending()) return 1;
+    m_bAwaitingAt = false;
     m_bAwaitCompletion = false;
     if (m_pView) StartChosenTransfer();
     return 1;

@@ -151,6 +151,7 @@ private:
     CResourceImageStore m_resourceStore;
     const IImageStore* m_pImageStore = &m_resourceStore;
     std::array<QAction*, 9> m_actions{};
+    bool m_bAwaitingAt = false;  // "AT" sent, its answer not yet in
     int m_nLinkDataDepth = 0;
     bool m_bLinkDataDeferred = false;
 };

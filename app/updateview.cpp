@@ -95,6 +95,7 @@ void CUpdateView::OnReceiverInfo() {
 // ----------------------------------------------------------------- restart
 
 void CUpdateView::OnFirmwareUpdate() {
+    m_bSending = false;
     emit restartRequested();
     if (m_pFrame->m_bUsb)
         RestartReceiverUsb();
@@ -150,6 +151,7 @@ void CUpdateView::RestartReceiverUsb() {
 void CUpdateView::ResetReceiver() {
     CMainFrame& f = *m_pFrame;
     f.m_bAwaitCompletion = false;
+    m_bSending = false;
     emit restartRequested();
     // Over USB there is no serial line to send the reset text on: the loader
     // that asked for a restart is polled again as it stands.
@@ -242,6 +244,7 @@ void CUpdateView::SendFirstBlock() {
         AddLine(AddressLine(m_nAddress));
         m_nAddress += kBlockSize;
         m_pFrame->SendCommand(m_strLastCommand, 20);
+        m_bSending = true;
     }
     SetProgress(m_nPos);
 }
@@ -268,6 +271,7 @@ void CUpdateView::SendNextBlock() {
     SetProgress(m_nProgress);
     qCDebug(lcTrace, "Position:%u", m_nProgress);
     if (count == 0) {
+        m_bSending = false;
         AddLine(m_bBootUpdate ? QStringLiteral("继续升级，请立即重启接收机并保持供电……")
                               : tr("Updating Firmware! please wait............."));
         emit allBlocksSent();

@@ -41,6 +41,8 @@ public:
     void ResendLastBlock();
     void OnUpdateCompleted();
     std::uint32_t GetNextBlock(CMainFrame* frame, std::uint8_t* buffer);
+    // Blocks are going out and the next acknowledgement is awaited.
+    bool IsSending() const { return m_bSending; }
 
     std::string m_strPartNumber;
     std::string m_strSerial;
@@ -66,4 +68,5 @@ private:
     QListWidget* m_list = nullptr;
     CMainFrame* m_pFrame = nullptr;
     std::vector<std::uint8_t> m_bootImage;  // the patched copy of a boot image
+    bool m_bSending = false;
 };

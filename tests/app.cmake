@@ -1,4 +1,7 @@
 # Application shell: settings store, language, Link Setup and About box.
+if(NOT QUORVEX_BUILD_APP)
+    return()
+endif()
 quorvex_add_test(app_shell_settings_test SOURCES app_shell_settings_test.cpp
     LIBS quorvex_app QT LABELS app)
 get_property(quorvex_catalogue_qm GLOBAL PROPERTY QUORVEX_CATALOGUE_QM)

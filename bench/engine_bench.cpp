@@ -1,0 +1,140 @@
+// A full update of the carried image through the real path: main frame,
+// update view, serial port, a pseudo-terminal, and the simulated receiver in
+// its own process (so the figures below are the updater's alone). The
+// simulator does not pace the line.
+#include <sys/resource.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "mainframe.h"
+#include "prompter.h"
+#include "updateview.h"
+
+namespace {
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakRssKiB() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s PATH-TO-receiver-sim\n", argv[0]);
+        return 2;
+    }
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+
+    QProcess sim;
+    sim.start(QString::fromLocal8Bit(argv[1]), {QStringLiteral("--quiet")});
+    if (!sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "receiver-sim did not start\n");
+        return 1;
+    }
+    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    {
+        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
+                    "QuorvexUpdate");
+        s.setValue(QStringLiteral("Ports/COM200"), device);
+    }
+
+    CLinkChoice link;
+    link.m_nComPort = 200;
+    CMainFrame frame(FrameStartup{link, false});
+    CUpdateView* view = frame.GetActiveView();
+
+    std::vector<double> blockUs;
+    QElapsedTimer clock, blockClock, lateClock;
+    double blockPhaseStart = 0, blockPhaseEnd = 0, cpuStart = 0, cpuEnd = 0;
+    double worstLateMs = 0;
+    int blocks = 0;
+    bool inBlocks = false;
+
+    // A 10 ms timer on the UI thread: how late does it fire while blocks go out?
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (inBlocks) worstLateMs = std::max(worstLateMs, lateClock.nsecsElapsed() / 1e6 - 10.0);
+        lateClock.restart();
+    });
+    QObject::connect(view, &CUpdateView::lastLineReplaced, [&] {
+        if (!inBlocks) {
+            inBlocks = true;
+            blockPhaseStart = clock.nsecsElapsed() / 1e9;
+            cpuStart = CpuSeconds();
+            lateClock.restart();
+            probe.start();
+        } else {
+            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
+        }
+        blockClock.restart();
+        ++blocks;
+    });
+    QObject::connect(view, &CUpdateView::allBlocksSent, [&] {
+        inBlocks = false;
+        probe.stop();
+        blockPhaseEnd = clock.nsecsElapsed() / 1e9;
+        cpuEnd = CpuSeconds();
+    });
+    QObject::connect(view, &CUpdateView::updateCompleted, &app, &QCoreApplication::quit);
+    QObject::connect(&frame, &CMainFrame::identificationEnded, [&](bool found) {
+        if (!found) {
+            std::fprintf(stderr, "no version record\n");
+            app.exit(1);
+            return;
+        }
+        clock.start();
+        frame.Action(ID_FIRMWARE_UPDATE)->trigger();
+    });
+    QTimer::singleShot(600000, &app, [&] { app.exit(1); });
+    frame.OnCreate();
+    const int rc = app.exec();
+    const double total = clock.nsecsElapsed() / 1e9;
+    sim.terminate();
+    sim.waitForFinished(2000);
+    if (rc != 0) return rc;
+
+    const double phase = blockPhaseEnd - blockPhaseStart;
+    const double medianUs = Percentile(blockUs, 0.5);
+    const double wireMs = 152.0 * 10.0 / 115200.0 * 1000.0;
+    std::printf("full update of the carried image (2937712 bytes, %d block frames)\n", blocks + 1);
+    std::printf("  total, Update to Completed!:   %.2f s\n", total);
+    std::printf("  block phase:                   %.2f s\n", phase);
+    std::printf("  blocks per second:             %.0f\n", blocks / phase);
+    std::printf("  block round trip median / p99: %.0f / %.0f us\n", medianUs,
+                Percentile(blockUs, 0.99));
+    std::printf("  updater CPU per block:         %.1f us\n", (cpuEnd - cpuStart) / blocks * 1e6);
+    std::printf("  peak RSS:                      %.1f MiB\n", PeakRssKiB() / 1024.0);
+    std::printf("  per-block time / wire time:    %.4f (wire: %.2f ms per block at 115200)\n",
+                medianUs / 1000.0 / wireMs, wireMs);
+    std::printf("  worst 10 ms timer lateness:    %.1f ms\n", worstLateMs);
+    return 0;
+}
