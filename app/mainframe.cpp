@@ -1,9 +1,6 @@
 #include "mainframe.h"
 
-#include <QAction>
 #include <QCloseEvent>
-#include <QMenuBar>
-#include <QToolBar>
 #include <cerrno>
 #include <cstring>
 
@@ -150,10 +147,6 @@ void CMainFrame::OnDisconnect() {
     m_bIdentifying = false;
     RefreshActions();
     emit connectionChanged(false);
-}
-
-void CMainFrame::OnLinkSetup() {
-    // Wired to the Link Setup dialog by the application shell.
 }
 
 // ------------------------------------------------------------------ timers
@@ -365,37 +358,4 @@ int CMainFrame::OnVxReply() {
     m_bAwaitCompletion = false;
     if (m_pView) m_pView->ResetReceiver();
     return 1;
-}
-
-// ----------------------------------------------------------------- actions
-
-void CMainFrame::CreateActions() {
-    auto make = [this](int slot, int id, const QString& text, auto handler) {
-        auto* action = new QAction(text, this);
-        action->setData(id);
-        connect(action, &QAction::triggered, this, handler);
-        m_actions[static_cast<std::size_t>(slot)] = action;
-        return action;
-    };
-    make(0, ID_CONNECT, tr("Connect"), [this] { OnConnect(); })->setShortcut(Qt::Key_Escape);
-    make(1, ID_DISCONNECT, tr("Disconnect"), [this] { OnDisconnect(); });
-    make(2, ID_FIRMWARE_UPDATE, tr("Update"), [this] { m_pView->OnFirmwareUpdate(); });
-    make(3, ID_LINK_SETUP, tr("Link setup"), [this] { OnLinkSetup(); });
-    make(4, ID_RECEIVER_INFO, tr("Receiver information"), [this] { m_pView->OnReceiverInfo(); });
-    for (QAction* a : m_actions)
-        if (a) addAction(a);  // shortcuts work without a visible menu
-}
-
-QAction* CMainFrame::Action(int id) const {
-    for (QAction* a : m_actions)
-        if (a && a->data().toInt() == id) return a;
-    return nullptr;
-}
-
-void CMainFrame::RefreshActions() {
-    if (QAction* a = Action(ID_CONNECT)) a->setEnabled(!m_bConnected);
-    if (QAction* a = Action(ID_DISCONNECT)) a->setEnabled(m_bConnected);
-    if (QAction* a = Action(ID_LINK_SETUP)) a->setEnabled(!m_bConnected);
-    if (QAction* a = Action(ID_FIRMWARE_UPDATE)) a->setEnabled(m_bConnected && !m_bIdentifying);
-    if (QAction* a = Action(ID_RECEIVER_INFO)) a->setEnabled(m_bConnected);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
@@ -17,6 +18,7 @@
 #include "ringbuffer.h"
 #include "usbupdate.h"
 
+class CLanguage;
 class CSerialPort;
 class CUpdateView;
 class QAction;
@@ -84,6 +86,8 @@ public:
     }
 
     CUpdateView* GetActiveView() const { return m_pView; }
+    // The running language, for the Language commands and their check marks.
+    void SetLanguage(CLanguage* language);
     CSerialPort* Port() const { return m_pPort.get(); }
     QAction* Action(int id) const;
 
@@ -122,6 +126,29 @@ private:
     void StartChosenTransfer();
     void WriteRaw(const std::uint8_t* bytes, int length);
     void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    QAction* AddCommand(int id, const QString& text, const QString& prompt,
+                        void (CMainFrame::*handler)());
+
+    // Enable and check-mark handlers, one per command; RefreshActions runs them all.
+    void OnUpdateConnect(QAction* a) const { a->setEnabled(!m_bConnected); }
+    void OnUpdateDisconnect(QAction* a) const { a->setEnabled(m_bConnected); }
+    void OnUpdateLinkSetup(QAction* a) const { a->setEnabled(!m_bConnected); }
+    void OnUpdateFirmwareUpdate(QAction* a) const {
+        a->setEnabled(m_bConnected && !m_bIdentifying);
+    }
+    void OnUpdateReceiverInfo(QAction* a) const { a->setEnabled(m_bConnected); }
+    void OnUpdateLanguageEnglish(QAction* a) const;
+    void OnUpdateLanguageChinese(QAction* a) const;
+
+    // Commands of the application object, reached through the frame's menus.
+    void OnFirmwareUpdate();
+    void OnReceiverInfo();
+    void OnLanguageEnglish();
+    void OnLanguageChinese();
+    void OnAppAbout();
+    void OnVisitWebSite();
 
 public:
     // Receiver state; the view and the tests read it.
@@ -150,7 +177,8 @@ private:
     QTimer m_timerSs;
     CResourceImageStore m_resourceStore;
     const IImageStore* m_pImageStore = &m_resourceStore;
-    std::array<QAction*, 9> m_actions{};
+    std::vector<QAction*> m_actions;
+    CLanguage* m_pLanguage = nullptr;
     bool m_bAwaitingAt = false;  // "AT" sent, its answer not yet in
     int m_nLinkDataDepth = 0;
     bool m_bLinkDataDeferred = false;

@@ -12,3 +12,6 @@ target_compile_definitions(app_shell_language_test PRIVATE
 quorvex_add_test(app_shell_dialogs_test SOURCES app_shell_dialogs_test.cpp
     LIBS quorvex_app Qt6::Test WIDGETS LABELS app)
 set_target_properties(app_shell_dialogs_test PROPERTIES AUTOMOC ON)
+quorvex_add_test(app_frame_test SOURCES app_frame_test.cpp
+    LIBS quorvex_app quorvex_sim Qt6::Test WIDGETS LABELS app)
+target_include_directories(app_frame_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})

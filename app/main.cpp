@@ -1,0 +1,24 @@
+// QuorvexUpdate: the window, or a headless update with --headless.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "appinfo.h"
+#include "headless.h"
+#include "lmupdate.h"
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", kProductName, kProgramVersion);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0) return RunHeadless(argc, argv);
+    }
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
+    CIsMonApp theApp;
+    if (!theApp.InitInstance()) return 1;
+    return theApp.ExitInstance(app.exec());
+}
