@@ -4,6 +4,36 @@
 <context>
     <name>CMainFrame</name>
     <message>
+        <source>Connect to the receiver
+Connect</source>
+        <translation>连接接收机
+连接</translation>
+    </message>
+    <message>
+        <source>Disconnect from the receiver
+Disconnect</source>
+        <translation>断开接收机
+断开</translation>
+    </message>
+    <message>
+        <source>Update
+Update</source>
+        <translation>升级
+升级</translation>
+    </message>
+    <message>
+        <source>English
+English</source>
+        <translation>英文
+英文</translation>
+    </message>
+    <message>
+        <source>Chinese
+Chinese</source>
+        <translation>中文
+中文</translation>
+    </message>
+    <message>
         <source>App</source>
         <translation>应用</translation>
     </message>
