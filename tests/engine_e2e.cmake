@@ -4,3 +4,8 @@ if(QUORVEX_BUILD_APP)
     target_compile_definitions(engine_e2e_test PRIVATE QUORVEX_CPU_IMAGE_PATH="${QUORVEX_CPU_IMAGE}")
     add_dependencies(engine_e2e_test firmware_images)
 endif()
+if(QUORVEX_BUILD_APP)
+    quorvex_add_test(engine_scripted_test SOURCES engine_scripted_test.cpp
+        LIBS quorvex_app quorvex_test_pty WIDGETS)
+    target_include_directories(engine_scripted_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+endif()
