@@ -223,8 +223,20 @@ bool CMainFrame::SendCommand(const std::string& text, int delayMs) {
 void CMainFrame::PostLinkMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     // The other port notices keep their default handling: none.
     if (message != WM_LINK_DATA) return;
+    // The serial link posts once per byte. One queued notice stands for every
+    // read made until it runs, and it drains them all, so the UI thread is
+    // woken on the edge rather than per byte. The fences pair with the ones
+    // in the notice: a byte put after the drain began always posts anew.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (m_bNoticePending.exchange(true)) return;
     QMetaObject::invokeMethod(
-        this, [this, wParam, lParam] { OnLinkData(wParam, lParam); }, Qt::QueuedConnection);
+        this,
+        [this, wParam, lParam] {
+            m_bNoticePending.store(false);
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+            OnLinkData(wParam, lParam);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::ReportLinkError(const std::string& text) {
@@ -253,6 +265,8 @@ void CMainFrame::OnLinkData(std::uintptr_t, std::intptr_t lParam) {
         if (!m_pRxRing || (!m_bUsb && !m_pPort)) break;
         const std::uint32_t n = RingGet(m_pRxRing, chunk, 4096);
         if (n == 0) break;
+        // A full chunk may have left more behind that no later notice covers.
+        if (n == 4096) m_bLinkDataDeferred = true;
         chunk[n] = 0;
         emit bytesReceived(static_cast<int>(n));
         if (m_bIdentifying) {

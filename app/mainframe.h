@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -181,5 +182,6 @@ private:
     CLanguage* m_pLanguage = nullptr;
     bool m_bAwaitingAt = false;  // "AT" sent, its answer not yet in
     int m_nLinkDataDepth = 0;
+    std::atomic<bool> m_bNoticePending{false};  // a link notice is queued and not yet run
     bool m_bLinkDataDeferred = false;
 };

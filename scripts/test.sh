@@ -7,10 +7,20 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
+# run DIR [cmake options...] [--target T...]: configure and build.
 run() {
     local dir=$1; shift
-    cmake -S . -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
-    cmake --build "$dir" -j "$jobs"
+    local options=() targets=()
+    while [ $# -gt 0 ]; do
+        if [ "$1" = --target ]; then shift; targets=("$@"); break; fi
+        options+=("$1"); shift
+    done
+    cmake -S . -B "$dir" -G Ninja "${options[@]}" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+    if [ ${#targets[@]} -gt 0 ]; then
+        cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
+    else
+        cmake --build "$dir" -j "$jobs"
+    fi
 }
 
 echo "== build"
@@ -25,5 +35,6 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosan
 
 echo "== TSan (threaded link code)"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-mkdir -p build-tsan && run build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=thread -DQUORVEX_BUILD_APP=OFF
+mkdir -p build-tsan && run build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=thread -DQUORVEX_BUILD_APP=OFF \
+    --target ring_test serial_port_test usb_link_test sim_text_test sim_loader_test sim_faults_test
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
