@@ -57,7 +57,11 @@ CUpdateView::CUpdateView(CMainFrame* frame) : QWidget(frame), m_pFrame(frame) {
 
 void CUpdateView::AddLine(const QString& line) {
     // Appending neither selects nor scrolls: the operator scrolls by hand.
+    const bool first = m_list->count() == 0;
     m_list->addItem(line);
+    // The view makes the first row of an empty list its current row, which
+    // paints like a selection; the list shows lines, it does not pick them.
+    if (first) m_list->setCurrentItem(nullptr);
     emit lineAdded(line);
 }
 
@@ -170,7 +174,9 @@ void CUpdateView::ResetReceiver() {
 
 void CUpdateView::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
     CMainFrame& f = *m_pFrame;
-    if (cpuId == 0) {
+    // A row whose image is not carried is no firmware either: an empty image
+    // would send only a checksum block, which the loader refuses for ever.
+    if (cpuId == 0 || f.ImageStore().Find("CPU", cpuId).empty()) {
         const QString message = tr("NO CPU firmware for this model: %1").arg(Text(m_strPartNumber));
         emit firmwareMissing(message);
         Prompter().ShowError(tr("Error"), message);
@@ -206,7 +212,7 @@ void CUpdateView::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
 
 void CUpdateView::StartBootUpdate(std::uint16_t bootId) {
     CMainFrame& f = *m_pFrame;
-    if (bootId == 0) {
+    if (bootId == 0 || f.ImageStore().Find("BOOT", bootId).empty()) {
         const QString message =
             tr("NO BOOT firmware for this model: %1").arg(Text(m_strPartNumber));
         emit firmwareMissing(message);

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -42,7 +43,18 @@ bool CanOpen(const std::string& device) {
     return usable;
 }
 
+std::mutex g_processOverridesLock;
+PortOverrides g_processOverrides;
+
 }  // namespace
+
+void SetComDeviceOverride(unsigned port, std::string device) {
+    std::lock_guard<std::mutex> lock(g_processOverridesLock);
+    if (device.empty())
+        g_processOverrides.erase(port);
+    else
+        g_processOverrides[port] = std::move(device);
+}
 
 std::string ComDevicePath(unsigned port, const PortOverrides& overrides) {
     if (port < 1 || port > MAX_PORT) return {};
@@ -53,6 +65,10 @@ std::string ComDevicePath(unsigned port, const PortOverrides& overrides) {
 }
 
 std::string ComDevicePath(unsigned port) {
+    {
+        std::lock_guard<std::mutex> lock(g_processOverridesLock);
+        if (g_processOverrides.count(port) != 0) return ComDevicePath(port, g_processOverrides);
+    }
     return ComDevicePath(port, LoadPortOverrides());
 }
 

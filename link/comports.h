@@ -17,8 +17,14 @@ using PortOverrides = std::map<unsigned, std::string>;
 // so a stray value never opens a file relative to the working directory.
 std::string ComDevicePath(unsigned port, const PortOverrides& overrides);
 
-// Same, with the overrides of the settings store.
+// Same, with the overrides of the settings store. A device set with
+// SetComDeviceOverride comes first.
 std::string ComDevicePath(unsigned port);
+
+// Gives a COM number a device for this process only, ahead of the settings
+// store: a run told its device on the command line writes no settings file,
+// so parallel runs share none. An empty device removes the entry.
+void SetComDeviceOverride(unsigned port, std::string device);
 
 // Reads group "Ports" of the settings store; keys that are not COM1..COM256
 // are ignored.

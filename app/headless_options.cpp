@@ -1,0 +1,179 @@
+#include "headless_options.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kMaxTimeoutSeconds = 24 * 3600;
+constexpr int kMaxRestartsLimit = 1000;
+
+bool ToBoundedInt(const QString& text, int low, int high, int* value) {
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    if (!ok || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+unsigned ParseComNumber(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^(?:COM)?([0-9]{1,3})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) return 0;
+    const unsigned port = match.captured(1).toUInt();
+    return port >= 1 && port <= MAX_PORT ? port : 0;
+}
+
+unsigned ComNumberForDevice(const std::string& device, const PortOverrides& overrides) {
+    for (unsigned port = 1; port <= MAX_PORT; ++port)
+        if (ComDevicePath(port, overrides) == device) return port;
+    return MAX_PORT;
+}
+
+bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption headless(QStringLiteral("headless"));
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption usb(QStringLiteral("usb"));
+    const QCommandLineOption manual(QStringLiteral("manual-restart"));
+    const QCommandLineOption baud(QStringLiteral("baud-115200"));
+    const QCommandLineOption boot(QStringLiteral("boot"), {}, QStringLiteral("ANSWER"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
+    const QCommandLineOption restarts(QStringLiteral("max-restarts"), {}, QStringLiteral("N"));
+    const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions(
+        {headless, port, usb, manual, baud, boot, timeout, restarts, log, help, version});
+    parser.addPositionalArgument(QStringLiteral("PORT"), {});
+
+    if (!parser.parse(args)) {
+        *error = parser.errorText();
+        return false;
+    }
+    HeadlessOptions o;
+    o.help = parser.isSet(help);
+    o.version = parser.isSet(version);
+    if (o.help || o.version) {
+        *options = o;
+        return true;
+    }
+
+    QStringList ports = parser.positionalArguments();
+    if (parser.isSet(port)) ports += parser.values(port);
+    o.link.m_bUsb = parser.isSet(usb);
+    if (ports.size() > 1) {
+        *error = QStringLiteral("more than one port given: %1").arg(ports.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (o.link.m_bUsb && !ports.isEmpty()) {
+        *error = QStringLiteral("give either a serial port or --usb, not both");
+        return false;
+    }
+    if (!o.link.m_bUsb) {
+        if (ports.isEmpty()) {
+            *error = QStringLiteral("no port given (e.g. COM5, 5, /dev/ttyUSB0, or --usb)");
+            return false;
+        }
+        const QString& text = ports.front();
+        if (text.startsWith(QLatin1Char('/'))) {
+            o.device = text.toLocal8Bit().toStdString();
+        } else {
+            o.link.m_nComPort = static_cast<int>(ParseComNumber(text));
+            if (o.link.m_nComPort == 0) {
+                *error = QStringLiteral(
+                             "not a port: %1 (give COM1..COM256, 1..256 or a device path such as "
+                             "/dev/ttyUSB0)")
+                             .arg(text);
+                return false;
+            }
+        }
+    }
+
+    o.link.m_bManualUpdate = parser.isSet(manual);
+    o.link.m_bBaudrate115200 = parser.isSet(baud);
+    // As in Link Setup, the loader speed option belongs to the manual restart.
+    if (o.link.m_bBaudrate115200 && !o.link.m_bManualUpdate) {
+        *error = QStringLiteral("--baud-115200 goes with --manual-restart");
+        return false;
+    }
+    if (parser.isSet(boot)) {
+        const QString answer = parser.value(boot).toLower();
+        if (answer != QLatin1String("yes") && answer != QLatin1String("no")) {
+            *error = QStringLiteral("--boot takes yes or no, not %1").arg(parser.value(boot));
+            return false;
+        }
+        o.bootAnswer = answer == QLatin1String("yes");
+    }
+    if (parser.isSet(timeout) &&
+        !ToBoundedInt(parser.value(timeout), 1, kMaxTimeoutSeconds, &o.timeoutSeconds)) {
+        *error = QStringLiteral("--timeout takes whole seconds from 1 to %1, not %2")
+                     .arg(kMaxTimeoutSeconds)
+                     .arg(parser.value(timeout));
+        return false;
+    }
+    if (parser.isSet(restarts) &&
+        !ToBoundedInt(parser.value(restarts), 0, kMaxRestartsLimit, &o.maxRestarts)) {
+        *error = QStringLiteral("--max-restarts takes a number from 0 to %1, not %2")
+                     .arg(kMaxRestartsLimit)
+                     .arg(parser.value(restarts));
+        return false;
+    }
+    if (parser.isSet(log)) {
+        o.logFile = parser.value(log);
+        if (o.logFile.isEmpty()) {
+            *error = QStringLiteral("--log needs a file name");
+            return false;
+        }
+    }
+    *options = o;
+    return true;
+}
+
+QString HeadlessUsage() {
+    return QStringLiteral(
+        "Usage: quorvexupdate --headless [OPTION]... PORT\n"
+        "       quorvexupdate --headless [OPTION]... --usb\n"
+        "Updates the firmware of one Z4 receiver without a window: connects, reads the\n"
+        "receiver's version record, gives the Update command and prints every line of\n"
+        "the message list on standard output.\n"
+        "\n"
+        "PORT is a COM number (COM5 or 5; see the settings file, group Ports) or a\n"
+        "device path (/dev/ttyUSB0, /dev/serial/by-id/...). A device path is used by\n"
+        "this run only; nothing is written to the settings file.\n"
+        "\n"
+        "Options:\n"
+        "  --port PORT          the port, as an option\n"
+        "  --usb                use the USB link instead of a serial port\n"
+        "  --manual-restart     the operator restarts the receiver by hand (the loader\n"
+        "                       is then spoken to at 9600 baud)\n"
+        "  --baud-115200        with --manual-restart: the loader listens at 115200\n"
+        "  --boot yes|no        the answer to \"Update boot?\" (no)\n"
+        "  --timeout SECONDS    give up after this long without a byte from the\n"
+        "                       receiver, at any step (30)\n"
+        "  --max-restarts N     give up when the receiver asks for a restart (\"VX\")\n"
+        "                       more than N times (3)\n"
+        "  --log FILE           also append every line to FILE\n"
+        "  --version            print the program version\n"
+        "  -h, --help           this text\n"
+        "\n"
+        "On a terminal the address line and the progress bar update in place;\n"
+        "otherwise plain lines are printed, with at most one progress line per 5%.\n"
+        "\n"
+        "Exit status:\n"
+        "  0    \"Completed!\": the receiver confirmed the update\n"
+        "  2    bad arguments, or the log file cannot be written\n"
+        "  3    the port could not be opened\n"
+        "  4    no answer from the receiver: within the time-out it sent neither a\n"
+        "       version record nor a loader identification\n"
+        "  5    no firmware for this model\n"
+        "  6    the receiver answered, then sent nothing for longer than the time-out\n"
+        "  7    the receiver asked for a restart (\"VX\") more than --max-restarts times\n"
+        "  8    boot loader sent (--boot yes): restart the receiver and run again for\n"
+        "       the CPU firmware\n"
+        "  130  interrupted (SIGINT or SIGTERM); the port was closed first\n");
+}

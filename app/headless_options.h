@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+
+#include "comports.h"
+#include "linkchoice.h"
+
+// Exit statuses of a headless run; --help and the README list them.
+enum HeadlessExit : int {
+    kExitCompleted = 0,        // "Completed!"
+    kExitBadArguments = 2,     // bad command line, or the log file cannot be written
+    kExitPortNotOpened = 3,    // the serial port could not be opened
+    kExitNoAnswer = 4,         // neither a version record nor a loader answer in time
+    kExitNoFirmware = 5,       // no image for the receiver's part number
+    kExitSilent = 6,           // the receiver answered once, then went silent too long
+    kExitTooManyRestarts = 7,  // "VX" more often than --max-restarts
+    kExitBootSent = 8,         // boot loader sent: restart the receiver, run again
+    kExitInterrupted = 130,    // SIGINT or SIGTERM; the port was closed first
+};
+
+struct HeadlessOptions {
+    CLinkChoice link;         // COM number (or the number given to device), USB, restart options
+    std::string device;       // set when the port was given as a device path
+    bool bootAnswer = false;  // the answer to "Update boot?"
+    int timeoutSeconds = 30;  // without a byte from the receiver
+    int maxRestarts = 3;      // "VX" restarts taken before giving up
+    QString logFile;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the arguments of `quorvexupdate --headless ...` (args[0] is the
+// program). False with a one-line reason in *error on a bad command line.
+bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error);
+
+// "COM5", "com5" or "5": the number 1..256; 0 for anything else.
+unsigned ParseComNumber(const QString& text);
+
+// The COM number a device path goes by in this run: the number the settings
+// or the default map already give it, else 256 (the top of the range, where
+// nothing is mapped by default).
+unsigned ComNumberForDevice(const std::string& device, const PortOverrides& overrides);
+
+QString HeadlessUsage();

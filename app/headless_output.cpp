@@ -1,0 +1,188 @@
+#include "headless_output.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int kSteps = 20;           // plain progress: one line per 5%
+constexpr int kRedrawEveryMs = 100;  // terminal: the live line at most 10 times a second
+constexpr int kBarWidth = 16;
+
+void Write(std::FILE* file, const QString& text) {
+    if (!file) return;
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), file);
+    std::fflush(file);
+}
+
+bool IsAddressLine(const QString& text) {
+    return text.startsWith(QLatin1String("Address: "));
+}
+
+QString Duration(double seconds) {
+    const auto total = static_cast<long long>(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t sent, double seconds,
+                     int barWidth) {
+    position = std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(maximum, 0));
+    const int percent = maximum > 0 ? static_cast<int>(position * 100 / maximum) : 0;
+    // The bar goes on a terminal line beside the address: kept under 80 columns.
+    const bool compact = barWidth > 0;
+    const QString gap = compact ? QStringLiteral(" ") : QStringLiteral("  ");
+    QString text;
+    if (compact) {
+        const int filled = maximum > 0 ? static_cast<int>(position * barWidth / maximum) : 0;
+        text = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+               QString(barWidth - filled, QLatin1Char('.')) + QStringLiteral("] ");
+    } else {
+        text = QStringLiteral("Progress: ");
+    }
+    text += QStringLiteral("%1%").arg(percent, 3) + gap +
+            QStringLiteral("%1/%2 %3")
+                .arg(position)
+                .arg(maximum)
+                .arg(compact ? QStringLiteral("B") : QStringLiteral("bytes"));
+    if (seconds > 0 && sent > 0) {
+        const double rate = static_cast<double>(sent) / seconds;
+        text += gap + QStringLiteral("%1 kB/s").arg(rate / 1000.0, 0, 'f', 0);
+        text += gap + QStringLiteral("%1 left").arg(
+                          Duration(static_cast<double>(maximum - position) / rate));
+    }
+    return text;
+}
+
+CHeadlessOutput::CHeadlessOutput(std::FILE* out, std::FILE* err, bool terminal, int columns)
+    : m_out(out), m_err(err), m_terminal(terminal), m_columns(std::max(columns, 20)) {
+    m_redrawClock.start();
+}
+
+CHeadlessOutput::~CHeadlessOutput() {
+    Flush();
+    if (m_log) std::fclose(m_log);
+}
+
+bool CHeadlessOutput::OpenLog(const QString& path, QString* error) {
+    m_log = std::fopen(QFile::encodeName(path).constData(), "a");
+    if (!m_log) {
+        *error = QStringLiteral("cannot write the log file %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+void CHeadlessOutput::Plain(const QString& text) {
+    if (!m_terminal) Write(m_out, text + QLatin1Char('\n'));
+    Write(m_log, text + QLatin1Char('\n'));
+}
+
+void CHeadlessOutput::Terminal(const QString& text) {
+    if (!m_terminal) return;
+    ClearLive();
+    Write(m_out, text + QLatin1Char('\n'));
+}
+
+void CHeadlessOutput::ClearLive() {
+    if (!m_live) return;
+    Write(m_out, QStringLiteral("\r\x1b[K"));
+    m_live = false;
+}
+
+void CHeadlessOutput::Line(const QString& text) {
+    if (IsAddressLine(text)) {
+        ReplaceLine(text);
+        return;
+    }
+    Flush();
+    Plain(text);
+    Terminal(text);
+}
+
+void CHeadlessOutput::ReplaceLine(const QString& text) {
+    m_address = text;
+    Redraw(false);
+}
+
+void CHeadlessOutput::RestartProgress() {
+    m_step = 0;
+    m_maximum = 0;
+    m_position = 0;
+    m_progressShown = false;
+}
+
+void CHeadlessOutput::Progress(std::int64_t position, std::int64_t maximum) {
+    // A new range, or a position going back, is the next transfer.
+    if (maximum != m_maximum || position < m_position) {
+        RestartProgress();
+        m_maximum = maximum;
+        m_startPosition = position;
+        m_transferClock.start();
+    }
+    m_position = position;
+    if (maximum <= 0) return;
+    const int step = static_cast<int>(std::min<std::int64_t>(position, maximum) * kSteps / maximum);
+    if (step > m_step) {
+        m_step = step;
+        const QString text = ProgressNow(false);
+        if (!m_terminal) Write(m_out, text + QLatin1Char('\n'));
+        Write(m_log, text + QLatin1Char('\n'));
+    }
+    m_progressShown = true;
+    Redraw(position >= maximum);
+}
+
+QString CHeadlessOutput::ProgressNow(bool bar) const {
+    const double seconds =
+        m_transferClock.isValid() ? static_cast<double>(m_transferClock.nsecsElapsed()) / 1e9 : 0;
+    return ProgressText(m_position, m_maximum, m_position - m_startPosition, seconds,
+                        bar ? kBarWidth : 0);
+}
+
+void CHeadlessOutput::Redraw(bool force) {
+    if (!m_terminal) return;
+    if (!force && m_live && m_redrawClock.elapsed() < kRedrawEveryMs) return;
+    m_redrawClock.restart();
+    QString text = m_address;
+    if (m_progressShown && m_maximum > 0) {
+        if (!text.isEmpty()) text += QStringLiteral("  ");
+        text += ProgressNow(true);
+    }
+    // One screen line, or the carriage return would not reach its start.
+    text.truncate(m_columns - 1);
+    Write(m_out, QStringLiteral("\r\x1b[K") + text);
+    m_live = true;
+}
+
+void CHeadlessOutput::Flush() {
+    if (m_address.isEmpty()) {
+        ClearLive();
+        return;
+    }
+    const QString address = m_address;
+    m_address.clear();
+    Plain(address);
+    if (m_terminal) {
+        ClearLive();
+        Write(m_out, address + QLatin1Char('\n'));
+        if (m_progressShown && m_maximum > 0) Write(m_out, ProgressNow(true) + QLatin1Char('\n'));
+    }
+}
+
+void CHeadlessOutput::Error(const QString& text) {
+    ClearLive();
+    Write(m_err, text + QLatin1Char('\n'));
+    Write(m_log, text + QLatin1Char('\n'));
+}
+
+void CHeadlessOutput::Note(const QString& text) {
+    Flush();
+    Plain(text);
+    Terminal(text);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include "headless_options.h"
+#include "prompter.h"
+
+class CMainFrame;
+class CHeadlessOutput;
+
+// Drives one update through the window classes, the way an operator would:
+// connect, wait for the identification, give Update, and watch the message
+// list until "Completed!". It adds no protocol of its own; it only decides
+// when the run is over and with which exit status. While it lives it is the
+// prompter: "Update boot?" is answered from the options, errors are printed.
+class CHeadlessRun : public QObject, public IPrompter {
+    Q_OBJECT
+
+public:
+    CHeadlessRun(CMainFrame& frame, const HeadlessOptions& options, CHeadlessOutput& output);
+    ~CHeadlessRun() override;
+
+    // Connects. When the port does not open, the run is over at once.
+    void Start();
+    // The operator asked to stop: the port is closed, the run ends.
+    void Interrupt();
+
+    bool IsFinished() const { return m_bFinished; }
+    int ExitCode() const { return m_nExitCode; }
+
+    // IPrompter
+    bool AskYesNo(const QString& caption, const QString& text) override;
+    void ShowError(const QString& caption, const QString& text) override;
+    void ShowInfo(const QString& caption, const QString& text) override;
+
+signals:
+    // After the link was closed; emitted once.
+    void finished(int exitCode);
+
+private:
+    void Finish(int code, const QString& message);
+    void OnIdentificationEnded(bool recordFound);
+    void OnRestartRequested();
+    void OnAllBlocksSent();
+    void Check();
+    QString PortName() const;
+
+    CMainFrame& m_frame;
+    HeadlessOptions m_options;
+    CHeadlessOutput& m_output;
+    QTimer m_checkTimer;
+    QElapsedTimer m_sinceLastByte;
+    bool m_bRecordFound = false;
+    bool m_bBootAsked = false;
+    bool m_bBootSent = false;    // every boot block acknowledged; the report is due
+    int m_nRestartRequests = 0;  // the Update command counts as the first
+    bool m_bFinished = false;
+    int m_nExitCode = -1;
+};
+
+// Why the port did not open, for the operator: the device and the system's
+// reason where it can be found without opening the device again.
+QString PortOpenFailure(int comPort, const std::string& device);

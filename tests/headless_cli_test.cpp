@@ -1,0 +1,212 @@
+// The real program, quorvexupdate --headless, run as an operator or a script
+// runs it: against the simulated receiver on a pseudo-terminal, its exit
+// status, its output, Ctrl-C, and several receivers at once.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <array>
+#include <memory>
+
+#include "receiversim.h"
+
+#ifndef QUORVEX_PROGRAM
+#error "the test needs the program's path"
+#endif
+
+namespace {
+
+constexpr int kGuardMs = 120000;  // only against hangs
+
+struct Result {
+    int code = -1;
+    QString out, err;
+};
+
+// Each run gets an empty configuration directory of its own.
+class Cli : public ::testing::Test {
+protected:
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // the program sets it itself
+        return env;
+    }
+
+    void Launch(QProcess& p, const QStringList& args) const {
+        p.setProcessEnvironment(Environment());
+        p.start(QStringLiteral(QUORVEX_PROGRAM), QStringList{"--headless"} + args);
+        ASSERT_TRUE(p.waitForStarted());
+    }
+
+    Result Run(const QStringList& args) const {
+        QProcess p;
+        Launch(p, args);
+        Result r;
+        EXPECT_TRUE(p.waitForFinished(kGuardMs));
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    std::unique_ptr<qsim::ReceiverSim> StartSim(qsim::SimOptions o = {}) const {
+        auto sim = std::make_unique<qsim::ReceiverSim>(std::move(o));
+        std::string error;
+        EXPECT_TRUE(sim->Start(&error)) << error;
+        return sim;
+    }
+
+    QTemporaryDir config;
+};
+
+QByteArray CarriedImage() {
+    QFile f(QStringLiteral(QUORVEX_CPU_IMAGE_PATH));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+}
+
+}  // namespace
+
+TEST_F(Cli, HelpVersionAndBadArguments) {
+    Result r = Run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains("Exit status:")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("  130  interrupted"));
+    r = Run({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "QuorvexUpdate 8.6.3.1\n");
+
+    const QStringList bad[] = {{},
+                               {"COM0"},
+                               {"--boot", "perhaps", "COM1"},
+                               {"--frobnicate", "5"},
+                               {"--timeout", "x", "5"}};
+    for (const QStringList& args : bad) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        r = Run(args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.startsWith("quorvexupdate: ")) << r.err.toStdString();
+        EXPECT_EQ(r.out, "");
+    }
+    r = Run({"--log", config.filePath("no/such/dir/run.log"), "COM1"});
+    EXPECT_EQ(r.code, 2) << "the log file cannot be written; COM1 was not opened";
+    EXPECT_TRUE(r.err.contains("cannot write the log file")) << r.err.toStdString();
+}
+
+TEST_F(Cli, PortThatDoesNotOpen) {
+    Result r = Run({"/nonexistent/ttyQ0"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(
+        r.err.contains("Cannot open COM256 (/nonexistent/ttyQ0): No such file or directory"))
+        << r.err.toStdString();
+    r = Run({"COM250"});  // nothing maps COM250 to a device
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.contains("Cannot open COM250: it names no device")) << r.err.toStdString();
+}
+
+TEST_F(Cli, ExitStatusOfEachWayAReceiverCanFail) {
+    struct Row {
+        const char* name;
+        qsim::SimOptions sim;
+        QStringList args;
+        int code;
+        const char* err;
+    };
+    qsim::SimOptions noAnswer;
+    noAnswer.answerVersion = false;
+    noAnswer.loaderStartDelayMs = 600000;
+    qsim::SimOptions silent;
+    silent.silentAfterBlocks = 300;
+    qsim::SimOptions noFirmware;
+    noFirmware.partNumber = "Q4B1A10";
+    const Row rows[] = {
+        {"no answer", noAnswer, {"--timeout", "2"}, 4, "No answer from the receiver"},
+        {"silent", silent, {"--timeout", "2"}, 6, "sent nothing for 2 s"},
+        {"no firmware", noFirmware, {}, 5, "NO CPU firmware for this model: Q4B1A10"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto sim = StartSim(row.sim);
+        const Result r = Run(row.args + QStringList{QString::fromStdString(sim->DevicePath())});
+        EXPECT_EQ(r.code, row.code) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(row.err))) << r.err.toStdString();
+    }
+}
+
+TEST_F(Cli, RestartRequestsBeyondTheLimit) {
+    qsim::SimOptions o;
+    o.forceVx = 10;
+    auto sim = StartSim(o);
+    const Result r = Run({"--max-restarts", "0", QString::fromStdString(sim->DevicePath())});
+    EXPECT_EQ(r.code, 7) << r.err.toStdString();
+    EXPECT_EQ(sim->Stats().vxSent, 1);
+    EXPECT_TRUE(r.err.contains("asked for a restart 1 times (limit 0")) << r.err.toStdString();
+}
+
+TEST_F(Cli, InterruptClosesThePortAndEndsPromptly) {
+    auto sim = StartSim();
+    QProcess p;
+    Launch(p, {QString::fromStdString(sim->DevicePath())});
+    // Mid-transfer: wait for blocks to be going out.
+    ASSERT_TRUE(sim->WaitFor([](const qsim::SimStats& s) { return s.sxFrames > 2000; },
+                             std::chrono::milliseconds(kGuardMs)));
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000)) << "gone soon after Ctrl-C";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("Interrupted"));
+    const int blocks = sim->Stats().sxFrames;
+    EXPECT_LT(blocks, 22952) << "stopped before the end";
+    EXPECT_EQ(sim->Stats().completedUpdates, 0);
+}
+
+TEST_F(Cli, ThreeReceiversAtOnce) {
+    constexpr int kRuns = 3;
+    QTemporaryDir work;
+    std::array<std::unique_ptr<QProcess>, kRuns> sims, runs;
+    QStringList devices;
+    for (int i = 0; i < kRuns; ++i) {
+        const QString record = work.filePath(QStringLiteral("rec%1").arg(i));
+        ASSERT_TRUE(QDir().mkpath(record));
+        sims[i] = std::make_unique<QProcess>();
+        sims[i]->start(QStringLiteral(QUORVEX_RECEIVER_SIM),
+                       {"--quiet", "--record", record, "--link",
+                        work.filePath(QStringLiteral("receiver%1").arg(i))});
+        ASSERT_TRUE(sims[i]->waitForStarted());
+        ASSERT_TRUE(sims[i]->waitForReadyRead(10000));
+        devices << QString::fromUtf8(sims[i]->readLine()).trimmed();
+        ASSERT_TRUE(devices.back().startsWith("/dev/pts/")) << devices.back().toStdString();
+    }
+    for (int i = 0; i < kRuns; ++i) {
+        runs[i] = std::make_unique<QProcess>();
+        // The link path, a device path on the command line: no settings needed.
+        Launch(*runs[i], {work.filePath(QStringLiteral("receiver%1").arg(i))});
+    }
+    const QByteArray carried = CarriedImage();
+    ASSERT_EQ(carried.size(), 2937712);
+    for (int i = 0; i < kRuns; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(runs[i]->waitForFinished(kGuardMs));
+        const QString out = QString::fromUtf8(runs[i]->readAllStandardOutput());
+        EXPECT_EQ(runs[i]->exitCode(), 0) << runs[i]->readAllStandardError().toStdString();
+        const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+        EXPECT_TRUE(lines.contains("Completed!"));
+        EXPECT_LT(lines.size(), 60) << "plain output stays small";
+        EXPECT_EQ(lines.filter("Progress: ").size(), 20);
+    }
+    for (int i = 0; i < kRuns; ++i) {
+        sims[i]->terminate();  // SIGTERM: the simulator writes nothing more and exits
+        ASSERT_TRUE(sims[i]->waitForFinished(10000));
+        QFile image(work.filePath(QStringLiteral("rec%1/image1.bin").arg(i)));
+        ASSERT_TRUE(image.open(QIODevice::ReadOnly)) << image.fileName().toStdString();
+        const QByteArray received = image.readAll();
+        EXPECT_EQ(received.size(), 22951 * 128);
+        EXPECT_TRUE(received.startsWith(carried)) << "byte for byte, run " << i;
+    }
+    EXPECT_TRUE(QDir(config.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        << "no settings file was written";
+}
