@@ -55,7 +55,8 @@ void CMainFrame::CreateActions() {
     Action(ID_APP_ABOUT)->setIcon(AboutIcon());
     CreateMenus();
     CreateToolBar();
-    statusBar();  // where the status prompts show
+    statusBar()->setSizeGripEnabled(
+        false);  // where the status prompts show; the frame has a fixed size
 }
 
 void CMainFrame::CreateMenus() {

@@ -43,6 +43,9 @@ CUpdateView::CUpdateView(CMainFrame* frame) : QWidget(frame), m_pFrame(frame) {
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("messageList"));
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Keyboard focus on an empty list makes its first row current, which
+    // paints like a selection; the list takes focus only when clicked.
+    m_list->setFocusPolicy(Qt::ClickFocus);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(m_list, 1);
     m_progress = new QProgressBar(this);
@@ -57,17 +60,18 @@ CUpdateView::CUpdateView(CMainFrame* frame) : QWidget(frame), m_pFrame(frame) {
 
 void CUpdateView::AddLine(const QString& line) {
     // Appending neither selects nor scrolls: the operator scrolls by hand.
-    const bool first = m_list->count() == 0;
     m_list->addItem(line);
-    // The view makes the first row of an empty list its current row, which
-    // paints like a selection; the list shows lines, it does not pick them.
-    if (first) m_list->setCurrentItem(nullptr);
     emit lineAdded(line);
 }
 
 void CUpdateView::ReplaceLastLine(const QString& line) {
-    if (m_list->count() > 0) delete m_list->takeItem(m_list->count() - 1);
-    m_list->addItem(line);
+    // Rewriting the row in place repaints one row; removing and appending
+    // would re-lay out the whole list for every block, and the view defers
+    // that layout until the transfer pauses, so the line would not move.
+    if (QListWidgetItem* last = m_list->item(m_list->count() - 1))
+        last->setText(line);
+    else
+        m_list->addItem(line);
     emit lastLineReplaced(line);
 }
 

@@ -10,7 +10,7 @@ packages=(
     umockdev libumockdev-dev
 )
 if [ "${QUORVEX_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
-if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick fonts-noto-cjk); fi
+if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick xdotool fonts-noto-cjk); fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs the real program in a virtual X display against the simulated
+# receiver, gives Update from the tool bar as an operator would, and saves a
+# PNG of the window after the full update, once in English and once in
+# Chinese. Usage: scripts/screenshots.sh [OUTPUT-DIR]   (default: screenshots)
+# With QUORVEX_BUILD_DIR set, uses that build as it is.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+QUORVEX_SCREENSHOTS=1 scripts/install-deps.sh
+build=${QUORVEX_BUILD_DIR:-build}
+if [ -z "${QUORVEX_BUILD_DIR:-}" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+    cmake --build "$build" --target quorvexupdate receiver-sim
+fi
+out=$(realpath -m "${1:-screenshots}")
+mkdir -p "$out"
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+shoot() {
+    local lang=$1 ui=$2
+    "$build/tools/receiver-sim" --quiet --link "$work/sim" > /dev/null &
+    sim_pid=$!
+    for _ in $(seq 50); do [ -e "$work/sim" ] && break; sleep 0.1; done
+    # A settings store of its own: the saved port is the simulator's, and
+    # COM1-32 map to nothing, so the machine's own serial ports (its console
+    # among them) are never opened or probed.
+    local cfg="$work/config-$lang"
+    mkdir -p "$cfg/Quorvex Solution"
+    {
+        echo "[Ports]"
+        for n in $(seq 1 32); do echo "COM$n="; done
+        echo "COM200=$work/sim"
+        echo
+        echo "[Software]"
+        echo "Quorvex%20Solution\\PortOfMonitor=COM200"
+        echo "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=dword:0000000$ui"
+    } > "$cfg/Quorvex Solution/QuorvexUpdate.ini"
+    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+        bash scripts/screenshot-session.sh "$build/app/quorvexupdate" "$out/quorvexupdate-$lang.png"
+    kill "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+    sim_pid=""
+}
+
+shoot en 1
+shoot zh 0
+echo "Saved $out/quorvexupdate-en.png and $out/quorvexupdate-zh.png"
