@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -97,6 +98,7 @@ void CHeadlessOutput::ClearLive() {
 
 void CHeadlessOutput::Line(const QString& text) {
     if (IsAddressLine(text)) {
+        Flush();  // a new list line: the one before it stays
         ReplaceLine(text);
         return;
     }
@@ -161,18 +163,15 @@ void CHeadlessOutput::Redraw(bool force) {
 }
 
 void CHeadlessOutput::Flush() {
-    if (m_address.isEmpty()) {
-        ClearLive();
-        return;
-    }
-    const QString address = m_address;
-    m_address.clear();
-    Plain(address);
-    if (m_terminal) {
-        ClearLive();
-        Write(m_out, address + QLatin1Char('\n'));
-        if (m_progressShown && m_maximum > 0) Write(m_out, ProgressNow(true) + QLatin1Char('\n'));
-    }
+    const QString address = std::exchange(m_address, QString());
+    if (!address.isEmpty()) Plain(address);
+    if (!m_terminal) return;
+    // The live line becomes ordinary lines: the address, then the bar.
+    const bool wasLive = m_live;
+    ClearLive();
+    if (!address.isEmpty()) Write(m_out, address + QLatin1Char('\n'));
+    if (wasLive && m_progressShown && m_maximum > 0)
+        Write(m_out, ProgressNow(true) + QLatin1Char('\n'));
 }
 
 void CHeadlessOutput::Error(const QString& text) {

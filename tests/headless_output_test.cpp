@@ -158,3 +158,15 @@ TEST(HeadlessOutput, TerminalRedrawsOneLiveLineInPlace) {
     for (const QString& live : text.split("\r\x1b[K"))
         EXPECT_LE(live.section('\n', 0, 0).size(), 79) << "one screen line";
 }
+
+TEST(HeadlessOutput, EveryAddressLineTheListKeepsIsPrinted) {
+    Capture out, err;
+    {
+        CHeadlessOutput output(out.File(), err.File(), false);
+        output.Line(QStringLiteral("Address: 0"));
+        output.ReplaceLine(QStringLiteral("Address: 80"));
+        output.Line(QStringLiteral("Address: 0"));  // a new line below the old one
+        output.ReplaceLine(QStringLiteral("Address: 100"));
+    }
+    EXPECT_EQ(out.Text(), "Address: 80\nAddress: 100\n");
+}
