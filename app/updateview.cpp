@@ -120,17 +120,23 @@ void CUpdateView::SetLoaderBaudRate() {
     }
 }
 
-void CUpdateView::RestartReceiverSerial() {
-    CMainFrame& f = *m_pFrame;
-    AddLine(Dashes(true));
-    AddLine(tr("Your serial port is COM%1").arg(f.m_nComPort));
-    if (CSerialPort* port = f.Port()) {
+// The reset text at 115200, with the pauses the receiver relies on; the
+// block checksum starts again with it.
+void CUpdateView::WriteResetText() {
+    if (CSerialPort* port = m_pFrame->Port()) {
         port->SetBaudRate(115200);
         ProtocolWait(100);
         port->WritePort(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
         ProtocolWait(100);
     }
     g_nCrc = 0;
+}
+
+void CUpdateView::RestartReceiverSerial() {
+    CMainFrame& f = *m_pFrame;
+    AddLine(Dashes(true));
+    AddLine(tr("Your serial port is COM%1").arg(f.m_nComPort));
+    WriteResetText();
     AddLine(f.m_bManualUpdate ? tr("Please manually restart the receiver now.")
                               : tr("Begin update, restarting the receiver..."));
     SetLoaderBaudRate();
@@ -163,13 +169,7 @@ void CUpdateView::ResetReceiver() {
     emit restartRequested();
     // Over USB there is no serial line to send the reset text on: the loader
     // that asked for a restart is polled again as it stands.
-    if (CSerialPort* port = f.Port()) {
-        port->SetBaudRate(115200);
-        ProtocolWait(100);
-        port->WritePort(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
-        ProtocolWait(100);
-    }
-    g_nCrc = 0;
+    WriteResetText();
     SetLoaderBaudRate();
     f.StartTimer(TIMER_SS, 20);
 }

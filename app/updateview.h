@@ -63,6 +63,7 @@ private:
     void SetProgress(std::uint32_t position);
     void SendFirstBlock();
     void SetLoaderBaudRate();
+    void WriteResetText();
 
     QProgressBar* m_progress = nullptr;
     QListWidget* m_list = nullptr;

@@ -19,25 +19,15 @@
 #include "mainframe.h"
 #include "receiversim.h"
 #include "settings.h"
+#include "support/event_wait.h"
 #include "support/recording_prompter.h"
 #include "support/temp_settings.h"
 #include "updateview.h"
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) {
-    if (pred()) return true;
-    QEventLoop loop;
-    QTimer poll, guard;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (pred()) loop.quit();
-    });
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(5);
-    guard.setSingleShot(true);
-    guard.start(timeoutMs);
-    loop.exec();
-    return pred();
+bool WaitUntil(const std::function<bool()>& pred) {
+    return ::WaitUntil(pred, 20000);
 }
 
 struct Enabled {

@@ -16,6 +16,7 @@
 #include "imagestore.h"
 #include "mainframe.h"
 #include "receiversim.h"
+#include "support/event_wait.h"
 #include "support/recording_prompter.h"
 #include "support/temp_settings.h"
 #include "updateview.h"
@@ -29,22 +30,8 @@ namespace {
 constexpr int kPort = 200;
 constexpr int kGuardMs = 60000;  // only against hangs
 
-// Runs the event loop until pred holds or the guard time is up. A real
-// QEventLoop, as the program runs; QTest::qWaitFor's processEvents() can
-// leave cross-thread notices undelivered on this platform.
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kGuardMs) {
-    if (pred()) return true;
-    QEventLoop loop;
-    QTimer poll, guard;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (pred()) loop.quit();
-    });
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(5);
-    guard.setSingleShot(true);
-    guard.start(timeoutMs);
-    loop.exec();
-    return pred();
+bool WaitUntil(const std::function<bool()>& pred) {
+    return ::WaitUntil(pred, kGuardMs);
 }
 
 std::vector<std::uint8_t> CarriedImage() {
