@@ -30,10 +30,6 @@ namespace {
 constexpr int kPort = 200;
 constexpr int kGuardMs = 60000;  // only against hangs
 
-bool WaitUntil(const std::function<bool()>& pred) {
-    return ::WaitUntil(pred, kGuardMs);
-}
-
 std::vector<std::uint8_t> CarriedImage() {
     QFile f(QStringLiteral(QUORVEX_CPU_IMAGE_PATH));
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
