@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comports.h"
+#include "firmware.h"
 #include "imagestore.h"
 #include "imagetable.h"
 #include "linkchoice.h"

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "blockcommand.h"
+#include "firmware.h"
 #include "imageconfig.h"
 #include "mainframe.h"
 #include "prompter.h"

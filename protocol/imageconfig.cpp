@@ -1,11 +1,8 @@
 #include "imageconfig.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
-
-#include "firmware.h"
 
 namespace {
 
@@ -71,16 +68,3 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* e
     return true;
 }
 
-const ImageConfig& CarriedImageConfig() {
-    static const ImageConfig config = [] {
-        InitFirmwareResources();
-        ImageConfig c;
-        QFile f(QString::fromLatin1(kFirmwareConfigPath));
-        std::string error;
-        if (!f.open(QIODevice::ReadOnly) ||
-            !ParseImageConfig(f.readAll().toStdString(), &c, &error))
-            qFatal("carried firmware configuration is unusable: %s", error.c_str());
-        return c;
-    }();
-    return config;
-}

@@ -17,7 +17,4 @@ struct ImageConfig {
 // anything malformed, so a broken data file is caught at build-test time.
 bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* error);
 
-// The configuration the program carries.
-const ImageConfig& CarriedImageConfig();
-
 bool StartsWith(std::string_view text, std::string_view prefix);

@@ -18,12 +18,6 @@ public:
     virtual ImageBytes Find(std::string_view type, std::uint16_t id) const = 0;
 };
 
-// The images built into the program.
-class CResourceImageStore : public IImageStore {
-public:
-    ImageBytes Find(std::string_view type, std::uint16_t id) const override;
-};
-
 // Images held in memory, for tests and tools.
 class CMemoryImageStore : public IImageStore {
 public:

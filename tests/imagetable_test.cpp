@@ -6,6 +6,7 @@
 #include <set>
 
 #include "imageconfig.h"
+#include "firmware.h"
 #include "imagestore.h"
 
 TEST(ImageConfig, CarriedDataHasTheExpectedShape) {

@@ -1,2 +1,0 @@
-add_executable(serial_roundtrip serial_roundtrip.cpp)
-target_link_libraries(serial_roundtrip PRIVATE quorvex_link quorvex_test_pty Qt6::Core)
