@@ -33,6 +33,38 @@ bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value) {
 }  // namespace
 
 bool CQuillmereNavFormat::ParseByte(std::uint8_t byte) {
+    if (m_nPendingLen != 0 && NextFrame()) {
+        // The frame just found comes first; this byte waits its turn.
+        m_pending[(m_nPendingHead + m_nPendingLen++) % kPendingSize] = byte;
+        return true;
+    }
+    return Step(byte) || (m_nPendingLen != 0 && NextFrame());
+}
+
+bool CQuillmereNavFormat::NextFrame() {
+    while (m_nPendingLen != 0) {
+        const std::uint8_t byte = m_pending[m_nPendingHead];
+        m_nPendingHead = (m_nPendingHead + 1) % kPendingSize;
+        --m_nPendingLen;
+        if (Step(byte)) return true;
+    }
+    return false;
+}
+
+// Every byte after a failed frame's first "$" may start a frame: a stray "$"
+// or a cut-off frame must not hide the reply right behind it. The held bytes
+// go back in front of those still waiting.
+void CQuillmereNavFormat::Rescan() {
+    for (int i = s_nFrameIndex - 1; i >= 1; --i) {
+        m_nPendingHead = (m_nPendingHead + kPendingSize - 1) % kPendingSize;
+        m_pending[m_nPendingHead] = m_frame[static_cast<std::size_t>(i)];
+        ++m_nPendingLen;
+    }
+    s_nFrameIndex = 0;
+    m_nState = 0;
+}
+
+bool CQuillmereNavFormat::Step(std::uint8_t byte) {
     bool complete = false;
     auto take = [&] { m_frame[static_cast<std::size_t>(s_nFrameIndex++)] = byte; };
 
@@ -56,7 +88,11 @@ bool CQuillmereNavFormat::ParseByte(std::uint8_t byte) {
         case 2:
             take();
             m_chType1 = byte;
-            m_nState = 3;
+            // No type starts with "$": "$$$" is a stray "$" before a frame.
+            if (byte == kDollar)
+                Rescan();
+            else
+                m_nState = 3;
             break;
         case 3:
             take();
@@ -72,9 +108,9 @@ bool CQuillmereNavFormat::ParseByte(std::uint8_t byte) {
             take();
             m_nPayloadLen = byte;
             // A payload that cannot be held in the frame buffer is not a frame we
-            // can check: drop it and hunt for the next "$$".
+            // can check.
             if (m_nPayloadLen > kMaxPayload)
-                m_nState = 0;
+                Rescan();
             else
                 m_nState = byte == 0 ? 7 : 6;
             break;
@@ -88,22 +124,31 @@ bool CQuillmereNavFormat::ParseByte(std::uint8_t byte) {
             break;
         case 8:
             take();
-            m_nState = byte == 0x0D ? 9 : 0;
+            if (byte == 0x0D)
+                m_nState = 9;
+            else
+                Rescan();
             break;
-        case 9:
+        case 9: {
             take();
             m_nState = 0;
+            bool valid = false;
             if (byte == 0x0A) {
                 const int n = s_nFrameIndex;
                 std::uint8_t x = 0;
                 for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
-                if (x != m_frame[static_cast<std::size_t>(n - 3)]) {
+                valid = x == m_frame[static_cast<std::size_t>(n - 3)];
+                if (!valid)
                     qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
-                } else if ((m_nKind & 0x08) == 0) {
-                    complete = true;
-                }
             }
+            // A frame with kind bit 3 is whole but not for the host: it is
+            // passed over, not searched.
+            if (!valid)
+                Rescan();
+            else
+                complete = (m_nKind & 0x08) == 0;
             break;
+        }
         default:
             m_nState = 0;
             break;

@@ -34,9 +34,18 @@ public:
     CQuillmereNavFormat() = default;
     virtual ~CQuillmereNavFormat() = default;
 
-    // True when this byte completed a valid frame whose kind has bit 3 clear;
-    // call DispatchFrame before feeding the next byte.
+    // True when a valid frame whose kind has bit 3 clear is ready; call
+    // DispatchFrame before feeding the next byte. A valid frame is taken whole,
+    // whatever its payload holds, and is ready on its own line feed. When a
+    // started frame fails (a third "$", a length over kMaxPayload, no CR or LF,
+    // a wrong checksum), the bytes after its first "$" are searched again, so
+    // no frame that starts among them is lost, even one lying wholly inside.
+    // That search can find several frames at once: the first is ready now,
+    // each of the others on a later call, ahead of that call's byte.
     bool ParseByte(std::uint8_t byte);
+    // True when a frame found by that search still waits: dispatch it and ask
+    // again, to take them all without waiting for another byte.
+    bool NextFrame();
     // The handler's payload is a copy that stays intact while it runs, even
     // when the handler feeds this parser again.
     void DispatchFrame(IFrameHandler& handler);
@@ -49,6 +58,13 @@ public:
     const std::uint8_t* Payload() const { return m_frame.data() + 6; }
 
 private:
+    bool Step(std::uint8_t byte);
+    void Rescan();
+
+    // A failed frame leaves at most 64 bytes to search again, and a call that
+    // reports a waiting frame adds one byte but takes nine or more.
+    static constexpr unsigned kPendingSize = 128;
+
     int m_nState = 0;
     std::uint8_t m_chType1 = 0;
     std::uint8_t m_chType2 = 0;
@@ -58,6 +74,10 @@ private:
     std::uint16_t m_nJoinedLen = 0;
     std::array<std::uint8_t, kJoinedSize> m_joined{};
     bool m_bDropping = false;  // the current message overflowed; drop it to its last frame
+    // Bytes received but not yet searched, in order: a ring.
+    std::array<std::uint8_t, kPendingSize> m_pending{};
+    unsigned m_nPendingHead = 0;
+    unsigned m_nPendingLen = 0;
     // There is one parser in the program, so the write index and the previous
     // type letters live with it rather than at file scope.
     int s_nFrameIndex = 0;

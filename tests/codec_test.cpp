@@ -125,6 +125,77 @@ TEST_F(Parser, ParserRecoversAtTheSecondDollarPair) {
     EXPECT_EQ(handler.calls, (std::vector<Dispatch>{{"SS", {49, 54}}}));
 }
 
+// A frame that starts inside one that fails is found, and is ready on its
+// own line feed: an acknowledgement behind a stray "$" must not be lost.
+struct InsideCase {
+    const char* name;
+    Bytes before;  // the failing start, then the frame's own bytes follow
+    Bytes frame;
+    Dispatch want;
+};
+
+void PrintTo(const InsideCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StartInsideAFailedFrame : public Parser, public ::testing::WithParamInterface<InsideCase> {};
+
+TEST_P(StartInsideAFailedFrame, IsReadyOnItsLineFeed) {
+    const Bytes stream = Concat({GetParam().before, GetParam().frame});
+    for (std::size_t i = 0; i + 1 < stream.size(); ++i)
+        ASSERT_FALSE(parser.ParseByte(stream[i])) << "byte " << i;
+    ASSERT_TRUE(parser.ParseByte(stream.back()));
+    parser.DispatchFrame(handler);
+    EXPECT_EQ(handler.calls, std::vector<Dispatch>{GetParam().want});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codec, StartInsideAFailedFrame,
+    ::testing::Values(InsideCase{"StrayDollar", {'$'}, kSxOk, {"SX", {1}}},
+                      InsideCase{"TwoStrayDollars", {'$', '$'}, kSxOk, {"SX", {1}}},
+                      // Type "Z$", kind "$", length "S": 83 cannot be held.
+                      InsideCase{"LengthOverFiftySix", {'$', '$', 'Z'}, kSxOk, {"SX", {1}}},
+                      // A cut-off frame: its CR would be the SX frame's kind byte.
+                      InsideCase{
+                          "NoCarriageReturn", {'$', '$', 'S', 'X', 0x11, 3}, kSxOk, {"SX", {1}}},
+                      // Its CR is the next frame's payload "\r", its LF that frame's 0x33.
+                      InsideCase{"NoLineFeed",
+                                 {'$', '$', 'S', 'X', 0x11, 5},
+                                 MakeFrame("SX", 0x11, {'\r', 0x33}),
+                                 {"SX", {'\r', 0x33}}},
+                      // CR and LF where they belong, but its checksum would be 0x09.
+                      InsideCase{"WrongChecksum",
+                                 {'$', '$', 'S', 'X', 0x11, 6},
+                                 MakeFrame("SS", 0x11, {0x00, '\r', '\n', 7}),
+                                 {"SS", {0x00, '\r', '\n', 7}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Parser, FramesWhollyInsideAFailedFrameComeOutInStreamOrder) {
+    const Bytes at = MakeFrame("AT", 0x11, {});
+    const Bytes failed = Concat({{'$', '$', 'S', 'X', 0x11, 19}, kSxOk, at, {0x00, 'x'}});
+
+    // Both lie in the bytes searched again on the failing byte. A loop that
+    // only feeds bytes gets the second with the next byte, which still counts.
+    EXPECT_EQ(FeedAll(Concat({failed, kSxOk})), 3);
+    EXPECT_EQ(handler.calls, (std::vector<Dispatch>{{"SX", {1}}, {"AT", {}}, {"SX", {1}}}));
+
+    CQuillmereNavFormat other;
+    for (std::size_t i = 0; i + 1 < failed.size(); ++i) ASSERT_FALSE(other.ParseByte(failed[i]));
+    ASSERT_TRUE(other.ParseByte(failed.back()));
+    EXPECT_EQ(other.Type2(), 'X');
+    ASSERT_TRUE(other.NextFrame());
+    EXPECT_EQ(other.Type1(), 'A');
+    EXPECT_FALSE(other.NextFrame());
+}
+
+TEST_F(Parser, AValidFrameIsTakenWholeWhateverItsPayloadHolds) {
+    EXPECT_EQ(FeedAll(MakeFrame("SS", 0x11, kSxOk)), 1);
+    EXPECT_EQ(handler.calls, (std::vector<Dispatch>{{"SS", kSxOk}}));
+    // Also one the host ignores: kind bit 3 makes it no failure.
+    EXPECT_EQ(FeedAll(MakeFrame("SS", 0x18, kSxOk)), 0);
+    EXPECT_EQ(handler.calls.size(), 1u);
+}
+
 TEST_F(Parser, TextBetweenFramesIsSkipped) {
     FeedAll(Concat({kSxOk, {'G', 'P', 'S', '\r', '\n', '$', '\r'}, kSxOk}));
     EXPECT_EQ(handler.calls.size(), 2u);
