@@ -130,7 +130,7 @@ void CUpdateView::WriteResetText() {
         port->WritePort(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
         ProtocolWait(100);
     }
-    g_nCrc = 0;
+    m_nCrc = 0;
 }
 
 void CUpdateView::RestartReceiverSerial() {
@@ -187,8 +187,8 @@ void CUpdateView::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
         Prompter().ShowError(tr("Error"), message);
         return;
     }
-    g_nCrc = 0;
-    g_nEndState = 0;
+    m_nCrc = 0;
+    m_nEndState = 0;
     if (CSerialPort* port = f.Port()) port->SetBaudRate(115200);
     ProtocolWait(100);
 
@@ -224,8 +224,8 @@ void CUpdateView::StartBootUpdate(std::uint16_t bootId) {
         Prompter().ShowError(tr("Error"), message);
         return;
     }
-    g_nCrc = 0;
-    g_nEndState = 0;
+    m_nCrc = 0;
+    m_nEndState = 0;
     AddLine(tr("Try to update now..."));
     if (CSerialPort* port = f.Port()) port->SetBaudRate(115200);
     ProtocolWait(100);

@@ -5,9 +5,6 @@
 
 #include "crc32.h"
 
-std::uint32_t g_nCrc = 0;
-int g_nEndState = 0;
-
 std::uint32_t GetNextBlock(CTransferState& s, std::uint8_t* blockKind, std::uint8_t* buffer) {
     if (!s.m_bSecondImage) {
         if (s.m_nPos < s.m_nImageSize) {
@@ -23,15 +20,15 @@ std::uint32_t GetNextBlock(CTransferState& s, std::uint8_t* blockKind, std::uint
             // keeps the offset that follows the first image's last block, as
             // every other checksum block follows the last block sent.
             if (s.m_nImageSize != 0) s.m_nAddress = 0;
-        } else if (g_nEndState == 0) {
-            g_nEndState = 1;
+        } else if (s.m_nEndState == 0) {
+            s.m_nEndState = 1;
         }
-        if (s.m_bSecondImage && s.m_nPos >= s.m_nImageSize && g_nEndState == 0) g_nEndState = 1;
-    } else if (s.m_nPos >= s.m_nImageSize && g_nEndState == 0) {
-        g_nEndState = 1;
+        if (s.m_bSecondImage && s.m_nPos >= s.m_nImageSize && s.m_nEndState == 0) s.m_nEndState = 1;
+    } else if (s.m_nPos >= s.m_nImageSize && s.m_nEndState == 0) {
+        s.m_nEndState = 1;
     }
 
-    switch (g_nEndState) {
+    switch (s.m_nEndState) {
         case 0: {
             const std::uint32_t left = s.m_nImageSize - s.m_nPos;
             const std::uint32_t n = std::min(left, kBlockSize);
@@ -39,14 +36,14 @@ std::uint32_t GetNextBlock(CTransferState& s, std::uint8_t* blockKind, std::uint
             std::memset(buffer + n, kPadByte, kBlockSize - n);
             s.m_nPos += kBlockSize;
             s.m_nProgress += kBlockSize;
-            g_nCrc = UpdateCrc(buffer, kBlockSize, g_nCrc);
+            s.m_nCrc = UpdateCrc(buffer, kBlockSize, s.m_nCrc);
             return kBlockSize;
         }
         case 1:
             *blockKind = kKindChecksum;
-            for (int i = 0; i < 4; ++i) buffer[i] = static_cast<std::uint8_t>(g_nCrc >> (8 * i));
+            for (int i = 0; i < 4; ++i) buffer[i] = static_cast<std::uint8_t>(s.m_nCrc >> (8 * i));
             std::memset(buffer + 4, kPadByte, kBlockSize - 4);
-            g_nEndState = 2;
+            s.m_nEndState = 2;
             return kBlockSize;
         default:
             return 0;

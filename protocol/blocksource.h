@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-// The transfer engine's view of the images being sent. The update view holds
-// one; the block source below moves through it.
+// The transfer engine's view of the images being sent; the block source
+// below moves through it. Each engine holds its own.
 struct CTransferState {
     const std::uint8_t* m_pImage = nullptr;
     std::uint32_t m_nImageSize = 0;
@@ -14,12 +14,9 @@ struct CTransferState {
     std::uint32_t m_nProgress = 0;  // bytes taken from the images, pad bytes included
     std::uint32_t m_nAddress = 0;   // offset within the current image of the next block
     std::uint32_t m_nPos = 0;       // read position within the current image
+    std::uint32_t m_nCrc = 0;       // running block checksum, byte-reversed as chained
+    int m_nEndState = 0;            // 0: data blocks; 1: checksum block due; 2: everything sent
 };
-
-// Running block checksum and end state, one set per process (there is one
-// update view). 0: data blocks; 1: checksum block due; 2: everything sent.
-extern std::uint32_t g_nCrc;
-extern int g_nEndState;
 
 inline constexpr std::uint32_t kBlockSize = 128;
 // The last block of an image is completed with erased-flash bytes, and the

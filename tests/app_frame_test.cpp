@@ -17,6 +17,7 @@
 #include "language.h"
 #include "linksetupdlg.h"
 #include "mainframe.h"
+#include "prompter.h"
 #include "receiversim.h"
 #include "settings.h"
 #include "support/event_wait.h"

@@ -15,6 +15,7 @@
 
 #include "imagestore.h"
 #include "mainframe.h"
+#include "prompter.h"
 #include "receiversim.h"
 #include "support/event_wait.h"
 #include "support/recording_prompter.h"

@@ -131,8 +131,6 @@ struct Sent {
 
 // Runs the block source the way the view does, recording every block.
 std::vector<Sent> RunSource(CTransferState s) {
-    g_nCrc = 0;
-    g_nEndState = 0;
     s.m_nPos = 0;
     std::vector<Sent> sent;
     std::uint8_t kind = 24, block[128];
@@ -190,8 +188,6 @@ TEST(BlockSource, A256ByteImageTakesTwoBlocksAndTheChecksumBlock) {
 TEST(BlockSource, A300ByteImagePadsItsLastBlockAndCountsThePad) {
     auto image = Bytes(300, 7);
     CTransferState s = Image(image);
-    g_nCrc = 0;
-    g_nEndState = 0;
     std::uint8_t kind = 0, block[128];
     std::vector<std::uint8_t> all;
     for (int i = 0; i < 3; ++i) {
@@ -203,7 +199,7 @@ TEST(BlockSource, A300ByteImagePadsItsLastBlockAndCountsThePad) {
     EXPECT_EQ(std::count(all.begin() + 300, all.end(), kPadByte), 84);
     std::uint32_t chained = 0;
     for (int i = 0; i < 3; ++i) chained = UpdateCrc(all.data() + 128 * i, 128, chained);
-    EXPECT_EQ(g_nCrc, chained) << "chained over blocks as sent";
+    EXPECT_EQ(s.m_nCrc, chained) << "chained over blocks as sent";
     auto sent = RunSource(Image(image));
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[3].kind, 17);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "mainframe.h"
+#include "prompter.h"
 #include "support/pty.h"
 #include "support/recording_prompter.h"
 #include "support/temp_settings.h"

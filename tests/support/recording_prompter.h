@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "prompter.h"
+#include "iprompter.h"
 
 // Answers questions as told and records every box instead of showing it.
 class RecordingPrompter : public IPrompter {

@@ -1,0 +1,236 @@
+// The engine's transfer side: restart into the loader, the CPU and boot
+// update starts, one block per acknowledgement, the checksum block, the end.
+#include <algorithm>
+
+#include "blockcommand.h"
+#include "iprompter.h"
+#include "link.h"
+#include "protocolwait.h"
+#include "trace.h"
+#include "transferrules.h"
+#include "updateengine.h"
+
+namespace {
+
+constexpr char kResetText[] = "\r\n\r\nreset\r\n";                         // 11 bytes, no NUL
+constexpr char kUsbRebootText[] = "\r\n\r\ntst usbcmdreset\r\nreset\r\n";  // 29 bytes with the NUL
+static_assert(sizeof kResetText - 1 == 11 && sizeof kUsbRebootText == 29);
+
+QString Dashes(bool trailingBlank) {
+    return QString(41, QLatin1Char('-')) + (trailingBlank ? QStringLiteral(" ") : QString());
+}
+
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// "Address: %X": upper-case hexadecimal without leading zeros.
+QString AddressLine(std::uint32_t address) {
+    return QStringLiteral("Address: ") + QString::number(address, 16).toUpper();
+}
+
+}  // namespace
+
+void UpdateEngine::SetProgress(std::uint32_t position) {
+    emit progressChanged(static_cast<int>(position), static_cast<int>(m_nProgressMax));
+}
+
+// ----------------------------------------------------------------- restart
+
+void UpdateEngine::OnFirmwareUpdate() {
+    m_bSending = false;
+    emit restartRequested();
+    if (m_choice.m_bUsb)
+        RestartReceiverUsb();
+    else
+        RestartReceiverSerial();
+}
+
+void UpdateEngine::SetLoaderBaudRate() {
+    const bool stay115200 = m_choice.m_bManualUpdate ? m_choice.m_bBaudrate115200 : m_bLoader115200;
+    if (!stay115200 && IsSerial()) {
+        SetSpeed(9600);
+        ProtocolWait(100);
+    }
+}
+
+// The reset text at 115200, with the pauses the receiver relies on; the
+// block checksum starts again with it.
+void UpdateEngine::WriteResetText() {
+    if (IsSerial()) {
+        SetSpeed(115200);
+        ProtocolWait(100);
+        WriteRaw(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
+        ProtocolWait(100);
+    }
+    m_transfer.m_nCrc = 0;
+}
+
+void UpdateEngine::RestartReceiverSerial() {
+    AddLine(Dashes(true));
+    AddLine(tr("Your serial port is COM%1").arg(m_choice.m_nComPort));
+    WriteResetText();
+    AddLine(m_choice.m_bManualUpdate ? tr("Please manually restart the receiver now.")
+                                     : tr("Begin update, restarting the receiver..."));
+    SetLoaderBaudRate();
+    StartTimer(TIMER_SS, 20);
+}
+
+void UpdateEngine::RestartReceiverUsb() {
+    AddLine(Dashes(true));
+    AddLine(tr("Your Communication Port is USB"));
+    if (IsLinkReady()) {
+        AddLine(tr("Begin update, rebooting the receiver..."));
+        WriteRaw(reinterpret_cast<const std::uint8_t*>(kUsbRebootText), sizeof kUsbRebootText);
+        m_pLink->WaitWritten();  // bounded: a stuck receiver must not freeze the window
+        m_pLink->Release();
+        StartTimer(TIMER_SS, 100);
+    } else {
+        AddLine(tr("To Update,"));
+        AddLine(tr("Please reboot the receiver manually..."));
+        StartTimer(TIMER_SS, 5);
+    }
+}
+
+void UpdateEngine::ResetReceiver() {
+    m_bAwaitCompletion = false;
+    m_bSending = false;
+    emit restartRequested();
+    // Over USB there is no serial line to send the reset text on: the loader
+    // that asked for a restart is polled again as it stands.
+    WriteResetText();
+    SetLoaderBaudRate();
+    StartTimer(TIMER_SS, 20);
+}
+
+// ------------------------------------------------------------------ starts
+
+void UpdateEngine::FirmwareMissing(const QString& message) {
+    Prompter().ShowError(tr("Error"), message);
+    emit finished(UpdateOutcome::NoFirmware, message);
+}
+
+void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
+    // A row whose image is not carried is no firmware either: an empty image
+    // would send only a checksum block, which the loader refuses for ever.
+    if (cpuId == 0 || m_pStore->Find("CPU", cpuId).empty()) {
+        FirmwareMissing(tr("NO CPU firmware for this model: %1").arg(Text(m_strPartNumber)));
+        return;
+    }
+    CTransferState& t = m_transfer;
+    t.m_nCrc = 0;
+    t.m_nEndState = 0;
+    if (IsSerial()) SetSpeed(115200);
+    ProtocolWait(100);
+
+    t.m_bHasFpga =
+        DecideFpga(m_strFpgaVersion, m_strBootVersion, m_strPartNumber, m_pConfig->fpgaPrefixes);
+    t.m_nTotalSize = 0;
+    if (t.m_bHasFpga) {
+        const ImageBytes fpga = m_pStore->Find("FPGA", fpgaId);
+        t.m_pSecondImage = fpga.data();
+        t.m_nTotalSize = static_cast<std::uint32_t>(fpga.size());
+    }
+    const ImageBytes cpu = m_pStore->Find("CPU", cpuId);
+    t.m_pImage = cpu.data();
+    t.m_nImageSize = static_cast<std::uint32_t>(cpu.size());
+    t.m_nTotalSize += t.m_nImageSize;
+    t.m_bSecondImage = false;
+    t.m_nProgress = 0;
+    m_nProgressMax = t.m_nTotalSize;
+
+    AddLine(tr("Begin update %1...").arg(Text(m_strPartNumber)));
+    if (StartsWith(m_strPartNumber, m_pConfig->seriesPrefix))
+        AddLine(tr("P/N: %1").arg(Text(m_strPartNumber)));
+    SendFirstBlock();
+}
+
+void UpdateEngine::StartBootUpdate(std::uint16_t bootId) {
+    if (bootId == 0 || m_pStore->Find("BOOT", bootId).empty()) {
+        FirmwareMissing(tr("NO BOOT firmware for this model: %1").arg(Text(m_strPartNumber)));
+        return;
+    }
+    CTransferState& t = m_transfer;
+    t.m_nCrc = 0;
+    t.m_nEndState = 0;
+    AddLine(tr("Try to update now..."));
+    if (IsSerial()) SetSpeed(115200);
+    ProtocolWait(100);
+
+    const ImageBytes boot = m_pStore->Find("BOOT", bootId);
+    m_bootImage.assign(boot.begin(), boot.end());
+    t.m_pImage = m_bootImage.data();
+    t.m_nImageSize = t.m_nTotalSize = static_cast<std::uint32_t>(m_bootImage.size());
+    t.m_bHasFpga = false;
+
+    AddLine(tr("Copy receiver serial number..."));
+    // Patched in our own copy before the first block, so the checksum covers it.
+    PatchBootSerial(m_bootImage, m_pConfig->loaderFamily, m_strSerial, m_strPnTail);
+    t.m_bSecondImage = false;
+    t.m_nProgress = 0;
+    m_nProgressMax = t.m_nTotalSize;
+    AddLine(tr("Prepare updating for %1...").arg(Text(m_strPartNumber)));
+    SendFirstBlock();
+}
+
+void UpdateEngine::SendFirstBlock() {
+    CTransferState& t = m_transfer;
+    t.m_nPos = 0;
+    std::uint8_t block[kBlockSize] = {};
+    if (GetNextBlock(t, &m_nBlockKind, block) != 0) {
+        t.m_nAddress = 0;
+        m_strLastCommand = BuildBlockCommand(0, t.m_nAddress, block);
+        AddLine(AddressLine(t.m_nAddress));
+        t.m_nAddress += kBlockSize;
+        SendCommand(m_strLastCommand, 20);
+        m_bSending = true;
+        emit stateChanged();
+    }
+    SetProgress(t.m_nPos);
+}
+
+// ------------------------------------------------------------------ blocks
+
+void UpdateEngine::SendNextBlock() {
+    CTransferState& t = m_transfer;
+    const std::uint32_t b2 = t.m_nAddress >> 8;
+    std::uint8_t block[kBlockSize] = {};
+    const std::uint32_t count = GetNextBlock(t, &m_nBlockKind, block);
+    if (count == kBlockSize) {
+        m_strLastCommand = BuildBlockCommand(b2, t.m_nAddress, block);
+        SendCommand(m_strLastCommand, 0);
+        qCDebug(lcTrace, "OnSendCommand");
+        emit lastLineReplaced(AddressLine(t.m_nAddress));
+        t.m_nAddress += kBlockSize;
+        // The event loop, not a nested dispatch, delivers the next reply.
+    }
+    t.m_nProgress = std::min(t.m_nProgress, t.m_nTotalSize);
+    SetProgress(t.m_nProgress);
+    qCDebug(lcTrace, "Position:%u", t.m_nProgress);
+    if (count == 0) {
+        m_bSending = false;
+        // The receiver's report ends this transfer; the identification that
+        // follows it (after a boot update) is a new one.
+        m_bIdentifyAnswered = false;
+        AddLine(m_bBootUpdate ? QStringLiteral("继续升级，请立即重启接收机并保持供电……")
+                              : tr("Updating Firmware! please wait............."));
+        emit allBlocksSent();
+        ProtocolWait(500);
+        m_bAwaitCompletion = true;
+        emit stateChanged();
+    }
+}
+
+void UpdateEngine::ResendLastBlock() {
+    SendCommand(m_strLastCommand, 20);
+}
+
+void UpdateEngine::OnUpdateCompleted() {
+    if (m_bBootUpdate) {
+        emit finished(UpdateOutcome::BootSent, QString());
+        return;
+    }
+    AddLine(tr("Completed!"));
+    AddLine(Dashes(false));
+    emit finished(UpdateOutcome::Completed, QString());
+}

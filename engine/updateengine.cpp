@@ -1,0 +1,408 @@
+// The engine's connection side: Connect and Disconnect, the link notices,
+// identification by the version record, the loader poll and its answers.
+#include "updateengine.h"
+
+#include <cstring>
+
+#include "identifyreply.h"
+#include "iprompter.h"
+#include "link.h"
+#include "protocolwait.h"
+#include "trace.h"
+#include "versionrecord.h"
+
+namespace {
+
+// Receiver texts; the counted terminating NUL is sent as a byte.
+constexpr char kInterfaceCommand[] = "interfacemode quorvex quorvex on\r\nunlogall\r\n";
+constexpr char kLogVersion[] = "log version\r\n";
+static_assert(sizeof kInterfaceCommand == 45 && sizeof kLogVersion == 14);
+
+constexpr std::size_t kChunk = 4096;
+
+const std::uint8_t* Bytes(const char* text) {
+    return reinterpret_cast<const std::uint8_t*>(text);
+}
+
+// Answers every question No and shows nothing: an engine nobody watches
+// never waits for a click.
+class SilentPrompter : public IPrompter {
+public:
+    bool AskYesNo(const QString&, const QString&) override { return false; }
+    void ShowError(const QString&, const QString&) override {}
+    void ShowInfo(const QString&, const QString&) override {}
+};
+
+}  // namespace
+
+// The link's listener: it only forwards to the engine, which queues.
+class UpdateEngine::LinkNotices : public ILinkListener {
+public:
+    explicit LinkNotices(UpdateEngine& engine) : m_engine(engine) {}
+    void OnLinkDataReady() override { m_engine.OnLinkDataReady(); }
+    void OnLinkError(const std::string& text, bool lineLost) override {
+        m_engine.OnLinkError(text, lineLost);
+    }
+
+private:
+    UpdateEngine& m_engine;
+};
+
+UpdateEngine::UpdateEngine(LinkFactory makeLink, const ImageConfig& config,
+                           const IImageStore& store, QObject* parent)
+    : QObject(parent),
+      m_makeLink(std::move(makeLink)),
+      m_pNotices(std::make_unique<LinkNotices>(*this)) {
+    SetFirmware(config, store);
+    m_timerVersion.setTimerType(Qt::PreciseTimer);
+    m_timerSs.setTimerType(Qt::PreciseTimer);
+    connect(&m_timerVersion, &QTimer::timeout, this, [this] { OnTimer(TIMER_VERSION); });
+    connect(&m_timerSs, &QTimer::timeout, this, [this] { OnTimer(TIMER_SS); });
+}
+
+UpdateEngine::~UpdateEngine() {
+    // The link's thread stops before anything it could notify goes.
+    if (m_pLink) m_pLink->Close();
+}
+
+bool UpdateEngine::IsLinkReady() const {
+    return m_pLink && m_pLink->IsReady();
+}
+
+std::string UpdateEngine::LinkDevice() const {
+    return m_pLink ? m_pLink->Device() : std::string();
+}
+
+bool UpdateEngine::IsSerial() const {
+    return m_pLink && m_pLink->Kind() == LinkKind::Serial;
+}
+
+void UpdateEngine::SetFirmware(const ImageConfig& config, const IImageStore& store) {
+    m_pConfig = &config;
+    m_pStore = &store;
+    m_mapImageIds = CImageTable();
+    m_mapImageIds.BuildImageTable(config);
+}
+
+void UpdateEngine::SetPrompter(IPrompter* prompter) {
+    m_pPrompter = prompter;
+}
+
+IPrompter& UpdateEngine::Prompter() const {
+    static SilentPrompter silent;
+    return m_pPrompter ? *m_pPrompter : silent;
+}
+
+void UpdateEngine::AddLine(const QString& line) {
+    emit lineAdded(line);
+}
+
+// ---------------------------------------------------------------- commands
+
+bool UpdateEngine::OnConnect() {
+    emit listCleared();
+    // Text left over from a record that never parsed belongs to the previous
+    // receiver: it would name the next one with the old serial number.
+    m_arrVersionText.clear();
+    if (!OpenLink()) {
+        emit stateChanged();
+        return false;
+    }
+    if (IsSerial()) {
+        SetSpeed(115200);
+        ProtocolWait(100);
+    }
+    WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
+    StartTimer(TIMER_VERSION, 200);
+    m_bIdentifying = true;
+    m_nVersionTries = 0;
+    m_bConnected = true;
+    emit stateChanged();
+    return true;
+}
+
+bool UpdateEngine::OpenLink() {
+    if (m_pLink) return false;
+    std::unique_ptr<ILink> link = m_makeLink ? m_makeLink(m_choice) : nullptr;
+    if (!link) return false;
+    if (link->Open(m_pNotices.get())) {
+        m_pLink = std::move(link);
+        if (m_pLink->Kind() == LinkKind::Usb) {
+            if (m_pLink->IsReady()) qCDebug(lcTrace, "Initialize USB Device.");
+        } else {
+            qCDebug(lcTrace, "Serial Port COM%d Init Succeed!", m_choice.m_nComPort);
+        }
+        return true;
+    }
+    const QString device = QString::fromStdString(link->Device());
+    switch (link->Refusal()) {
+        case LinkRefusal::PermissionDenied:
+            // Without access to the device the operator would otherwise see
+            // nothing at all; other failures stay as quiet as they always were.
+            AddLine(tr("Cannot open COM%1 (%2): permission denied. Your user needs access to "
+                       "the device, e.g. membership of the dialout group.")
+                        .arg(m_choice.m_nComPort)
+                        .arg(device));
+            break;
+        case LinkRefusal::Console:
+            AddLine(tr("COM%1 (%2) is the system console and was not opened. To use it, give "
+                       "its device path by name.")
+                        .arg(m_choice.m_nComPort)
+                        .arg(device));
+            break;
+        default:
+            break;
+    }
+    link->Close();
+    qCDebug(lcTrace, "Serial Port COM%d Init Error!", m_choice.m_nComPort);
+    return false;
+}
+
+void UpdateEngine::OnDisconnect() {
+    m_bConnected = false;
+    if (m_pLink) {
+        m_pLink->Close();
+        m_pLink.reset();
+    }
+    KillTimer(TIMER_VERSION);
+    KillTimer(TIMER_SS);
+    m_bAwaitingAt = false;
+    m_bIdentifying = false;
+    emit stateChanged();
+}
+
+void UpdateEngine::OnReceiverInfo() {
+    AddLine(tr("Connected receiver information:"));
+    AddLine(tr("  SN: %1").arg(QString::fromLatin1(m_strReceiverSn)));
+    AddLine(tr("  sw version: %1 - %2")
+                .arg(QString::fromLatin1(m_strCpuVersion), QString::fromLatin1(m_strFpgaVersion)));
+    AddLine(tr("  boot version: %1").arg(QString::fromLatin1(m_strBootVersion)));
+}
+
+// ------------------------------------------------------------------ timers
+
+void UpdateEngine::StartTimer(int id, int periodMs) {
+    if (id == TIMER_SS) {
+        // A new poll means a new identification is awaited and answered once.
+        m_bAwaitingAt = false;
+        m_bIdentifyAnswered = false;
+    }
+    (id == TIMER_VERSION ? m_timerVersion : m_timerSs).start(periodMs);
+    emit stateChanged();
+}
+
+void UpdateEngine::KillTimer(int id) {
+    QTimer& timer = id == TIMER_VERSION ? m_timerVersion : m_timerSs;
+    if (!timer.isActive()) return;
+    timer.stop();
+    emit stateChanged();
+}
+
+bool UpdateEngine::IsTimerActive(int id) const {
+    return (id == TIMER_VERSION ? m_timerVersion : m_timerSs).isActive();
+}
+
+void UpdateEngine::OnTimer(int id) {
+    switch (id) {
+        case TIMER_VERSION:
+            WriteRaw(Bytes(kLogVersion), sizeof kLogVersion);
+            if (++m_nVersionTries > 3) EndIdentification(false);
+            break;
+        case TIMER_SS:
+            if (m_pLink && !m_pLink->IsReady()) {
+                // The receiver re-enumerates when it restarts into its loader.
+                const bool ready = m_pLink->Reattach();
+                qCDebug(lcTrace, "TIMER_SS : %d ", ready ? 1 : 0);
+            }
+            SendCommand("SS, B49,B54,", 50);
+            qCDebug(lcTrace, "OnSendCommand,B%d,B%d", 49, 54);
+            break;
+        default:
+            break;
+    }
+}
+
+void UpdateEngine::EndIdentification(bool recordFound) {
+    KillTimer(TIMER_VERSION);
+    m_bIdentifying = false;
+    m_arrVersionText.clear();
+    emit identificationEnded(recordFound);
+    emit stateChanged();
+}
+
+// ------------------------------------------------------------ link writes
+
+void UpdateEngine::WriteRaw(const std::uint8_t* bytes, std::size_t length) {
+    if (m_pLink && m_pLink->IsReady()) m_pLink->Write(bytes, length);
+}
+
+void UpdateEngine::SetSpeed(std::uint32_t baud) {
+    if (m_pLink) m_pLink->SetSpeed(baud);
+}
+
+bool UpdateEngine::SendCommand(const std::string& text, int delayMs) {
+    const EncodedFrame frame = EncodeCommand(text, m_nBlockKind);
+    if (!m_pLink) return false;
+    // The loader's pause before a frame is a serial-line matter; USB frames
+    // go at once.
+    if (m_pLink->Kind() == LinkKind::Usb) {
+        WriteRaw(frame.data(), frame.size);
+        return false;
+    }
+    ProtocolWait(delayMs);
+    m_pLink->Write(frame.data(), frame.size);
+    return true;
+}
+
+// --------------------------------------------------------------- receiving
+
+void UpdateEngine::OnLinkDataReady() {
+    // Link thread: the link raises this once per drain, so one queued call
+    // stands for every byte put until it runs.
+    QMetaObject::invokeMethod(
+        this, [this] { OnLinkData(); }, Qt::QueuedConnection);
+}
+
+void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, message = QString::fromStdString(text), lineLost] {
+            emit linkError(message, lineLost);
+            Prompter().ShowError(QStringLiteral("Application Error"), message);
+            if (lineLost) emit finished(UpdateOutcome::LinkLost, message);
+        },
+        Qt::QueuedConnection);
+}
+
+void UpdateEngine::OnLinkData() {
+    // A handler that runs a nested event loop (a question box) must not parse
+    // newer bytes before the ones this call still holds: the nested notice is
+    // left to this call, which reads until the link is empty.
+    if (m_nLinkDataDepth > 0) return;
+    ++m_nLinkDataDepth;
+    std::uint8_t chunk[kChunk + 1];
+    while (m_pLink) {
+        const std::size_t n = m_pLink->Read(chunk, kChunk);
+        if (n == 0) break;
+        chunk[n] = 0;
+        emit bytesReceived(static_cast<int>(n));
+        if (m_bIdentifying) {
+            m_arrVersionText.emplace_back(reinterpret_cast<const char*>(chunk));
+            if (ParseVersionRecord()) EndIdentification(true);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!m_parser.ParseByte(chunk[i])) continue;
+            // A failed frame may give back more than one frame it held.
+            do m_parser.DispatchFrame(*this);
+            while (m_parser.NextFrame());
+        }
+    }
+    --m_nLinkDataDepth;
+}
+
+bool UpdateEngine::ParseVersionRecord() {
+    std::string text;
+    for (const auto& part : m_arrVersionText) text += part;
+    VersionRecord record;
+    if (!::ParseVersionRecord(text, &record)) return false;
+    std::memcpy(m_strReceiverSn, record.sn, sizeof m_strReceiverSn);
+    std::memcpy(m_strCpuVersion, record.cpu, sizeof m_strCpuVersion);
+    std::memcpy(m_strFpgaVersion, record.fpga, sizeof m_strFpgaVersion);
+    std::memcpy(m_strBootVersion, record.boot, sizeof m_strBootVersion);
+    m_bLoader115200 = record.loader115200;
+    m_arrVersionText.clear();
+    OnReceiverInfo();
+    return true;
+}
+
+// ----------------------------------------------------------- frame types
+
+int UpdateEngine::OnIdentifyReply(const std::uint8_t* payload, unsigned length) {
+    // Each restart's identification is acted on once. A poll sent while the
+    // answer was on its way is answered too; taking that late answer as new
+    // would start the transfer again with a block in flight, or repeat a
+    // failed start's error box and question.
+    const bool polling = m_timerSs.isActive();
+    KillTimer(TIMER_SS);
+    if (!polling && m_bIdentifyAnswered) {
+        qCDebug(lcTrace, "late \"SS\" answer ignored");
+        return 1;
+    }
+    m_bAwaitCompletion = false;
+    const std::string& family = m_pConfig->loaderFamily;
+    const auto reply = ParseIdentifyReply(payload, static_cast<std::uint16_t>(length), family);
+    emit stateChanged();
+    if (!reply) return 1;
+    m_bIdentifyAnswered = true;
+    m_strPartNumber = reply->partNumber;
+    m_strSerial = reply->serial;
+    m_strPnTail = reply->tail;
+    m_bBootUpdate = reply->bootOffered &&
+                    Prompter().AskYesNo(QStringLiteral("QuorvexUpdate"), tr("Update boot?"));
+    if (!StartsWith(reply->partNumber, family)) {
+        m_bAwaitingAt = true;
+        SendCommand("AT", 50);
+        return 1;
+    }
+    StartChosenTransfer();
+    return 1;
+}
+
+int UpdateEngine::OnStartReply() {
+    // Only the answer to our own "AT" starts a transfer; a repeated one
+    // arriving while blocks go out would start it a second time.
+    if (!m_bAwaitingAt && m_bSending) return 1;
+    m_bAwaitingAt = false;
+    m_bAwaitCompletion = false;
+    emit stateChanged();
+    StartChosenTransfer();
+    return 1;
+}
+
+void UpdateEngine::StartChosenTransfer() {
+    const std::string& pn = m_strPartNumber;
+    if (m_bBootUpdate)
+        StartBootUpdate(static_cast<std::uint16_t>(m_mapImageIds.GetBootImage(pn)));
+    else
+        StartCpuUpdate(static_cast<std::uint16_t>(m_mapImageIds.GetCpuImage(pn)),
+                       static_cast<std::uint16_t>(m_mapImageIds.GetFpgaImage(pn)));
+}
+
+int UpdateEngine::OnBlockReply(const std::uint8_t* payload, unsigned length) {
+    // An acknowledgement that arrives when no block is out (a late one after
+    // Update was pressed again) would send a block of the old transfer into
+    // the new poll.
+    if (!m_bSending) {
+        qCDebug(lcTrace, "\"SX\" while no block is out ignored");
+        return 1;
+    }
+    // An acknowledgement without a payload confirms nothing: the block is
+    // sent again rather than skipped.
+    if (length == 0 || payload[0] == 0) {
+        qCDebug(lcTrace, "写失败！");
+        ResendLastBlock();
+    } else {
+        SendNextBlock();
+    }
+    return 1;
+}
+
+void UpdateEngine::OnStopPolling() {
+    KillTimer(TIMER_SS);
+}
+
+int UpdateEngine::OnCompleteReply() {
+    OnUpdateCompleted();
+    return 1;
+}
+
+void UpdateEngine::ClearAwaitCompletion() {
+    m_bAwaitCompletion = false;
+    emit stateChanged();
+}
+
+int UpdateEngine::OnVxReply() {
+    m_bAwaitCompletion = false;
+    ResetReceiver();
+    return 1;
+}

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "blocksource.h"
+#include "imageconfig.h"
+#include "imagestore.h"
+#include "imagetable.h"
+#include "linkchoice.h"
+#include "navformat.h"
+
+class ILink;
+class IPrompter;
+enum class LinkKind;
+
+enum TimerId : int { TIMER_VERSION = 1, TIMER_SS = 2 };
+
+// How an update ended, for the faces that must act on it.
+enum class UpdateOutcome {
+    Completed,   // "Completed!": the receiver confirmed a CPU update
+    BootSent,    // a boot update was sent and the receiver reported back
+    NoFirmware,  // no image for the part number; nothing was sent
+    LinkLost,    // the line dropped or the device left
+};
+
+// One receiver: its link, the reply parser, identification, the loader poll,
+// the block transfer and its checksum. Everything runs on the thread that
+// owns the object; the link's thread only fills the link's ring and queues a
+// call here. Two engines share nothing, so one process can drive several
+// receivers. The faces (window, headless run) call the commands and render
+// what the signals report.
+class UpdateEngine : public QObject, private IFrameHandler {
+    Q_OBJECT
+
+public:
+    using LinkFactory = std::function<std::unique_ptr<ILink>(const CLinkChoice&)>;
+
+    UpdateEngine(LinkFactory makeLink, const ImageConfig& config, const IImageStore& store,
+                 QObject* parent = nullptr);
+    ~UpdateEngine() override;  // closes the link (and joins its thread) first
+
+    // ------------------------------------------------------------- setup
+    // Takes effect at the next Connect.
+    void SetLinkChoice(const CLinkChoice& choice) { m_choice = choice; }
+    const CLinkChoice& LinkChoice() const { return m_choice; }
+    // The images and the part-number table; both must outlive the engine.
+    void SetFirmware(const ImageConfig& config, const IImageStore& store);
+    // Questions and boxes; null gives a prompter that answers No and shows nothing.
+    void SetPrompter(IPrompter* prompter);
+
+    // ---------------------------------------------------------- commands
+    // Empties the list, opens the link, switches the text interface on and
+    // starts asking for the version record. False when the link did not open.
+    bool OnConnect();
+    void OnDisconnect();
+    // Restarts the receiver into its loader and polls it.
+    void OnFirmwareUpdate();
+    void OnReceiverInfo();
+
+    // ------------------------------------------- state the faces read
+    bool IsConnected() const { return m_bConnected; }
+    bool IsIdentifying() const { return m_bIdentifying; }
+    bool IsPolling() const { return m_timerSs.isActive(); }
+    bool IsSending() const { return m_bSending; }
+    bool IsAwaitingCompletion() const override { return m_bAwaitCompletion; }
+    bool IsUsb() const { return m_choice.m_bUsb; }
+    // The link can carry bytes now (a USB device may come later).
+    bool IsLinkReady() const;
+    std::string LinkDevice() const;
+    bool IsTimerActive(int id) const;
+
+    // Receiver state, as the version record and the loader gave it.
+    const char* ReceiverSn() const { return m_strReceiverSn; }
+    const char* CpuVersion() const { return m_strCpuVersion; }
+    const char* FpgaVersion() const { return m_strFpgaVersion; }
+    const char* BootVersion() const { return m_strBootVersion; }
+    bool Loader115200() const { return m_bLoader115200; }
+    const std::string& PartNumber() const { return m_strPartNumber; }
+    const std::string& Serial() const { return m_strSerial; }
+    const std::string& PnTail() const { return m_strPnTail; }
+    bool BootUpdate() const { return m_bBootUpdate; }
+    std::uint8_t BlockKind() const { return m_nBlockKind; }
+    const CTransferState& Transfer() const { return m_transfer; }
+    CImageTable& ImageTable() { return m_mapImageIds; }
+
+signals:
+    void listCleared();
+    void lineAdded(const QString& line);
+    void lastLineReplaced(const QString& line);
+    // Position and range of the progress bar; the range is set at each start.
+    void progressChanged(int position, int maximum);
+    // Connected, identifying, polling, sending or awaiting completion changed.
+    void stateChanged();
+    void bytesReceived(int count);
+    void identificationEnded(bool recordFound);
+    // The Update command or a "VX" reset: the receiver goes into its loader.
+    void restartRequested();
+    void allBlocksSent();
+    void finished(UpdateOutcome outcome, const QString& message);
+    // A link step failed; the prompter has shown it as "Application Error".
+    void linkError(const QString& text, bool lineLost);
+
+private:
+    class LinkNotices;
+    // From the link's thread, through LinkNotices: queue and return.
+    void OnLinkDataReady();
+    void OnLinkError(const std::string& text, bool lineLost);
+
+    // IFrameHandler: frame types from the receiver.
+    int OnIdentifyReply(const std::uint8_t* payload, unsigned length) override;
+    int OnStartReply() override;
+    int OnBlockReply(const std::uint8_t* payload, unsigned length) override;
+    void OnStopPolling() override;
+    int OnCompleteReply() override;
+    int OnVxReply() override;
+    void ClearAwaitCompletion() override;
+
+    // Identification (updateengine.cpp)
+    bool OpenLink();
+    void OnTimer(int id);
+    void OnLinkData();
+    bool ParseVersionRecord();
+    void StartChosenTransfer();
+    void StartTimer(int id, int periodMs);
+    void KillTimer(int id);
+    bool SendCommand(const std::string& text, int delayMs);
+    void WriteRaw(const std::uint8_t* bytes, std::size_t length);
+    void SetSpeed(std::uint32_t baud);
+    void EndIdentification(bool recordFound);
+    void AddLine(const QString& line);
+    IPrompter& Prompter() const;
+    bool IsSerial() const;
+
+    // Transfer (transfer.cpp)
+    void RestartReceiverSerial();
+    void RestartReceiverUsb();
+    void ResetReceiver();
+    void StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId);
+    void StartBootUpdate(std::uint16_t bootId);
+    void SendFirstBlock();
+    void SendNextBlock();
+    void ResendLastBlock();
+    void OnUpdateCompleted();
+    void SetLoaderBaudRate();
+    void WriteResetText();
+    void SetProgress(std::uint32_t position);
+    void FirmwareMissing(const QString& message);
+
+    LinkFactory m_makeLink;
+    const ImageConfig* m_pConfig = nullptr;
+    const IImageStore* m_pStore = nullptr;
+    IPrompter* m_pPrompter = nullptr;
+    CLinkChoice m_choice;
+    std::unique_ptr<LinkNotices> m_pNotices;
+    std::unique_ptr<ILink> m_pLink;
+
+    CQuillmereNavFormat m_parser;
+    CImageTable m_mapImageIds;
+    QTimer m_timerVersion;
+    QTimer m_timerSs;
+    std::vector<std::string> m_arrVersionText;
+    std::uint8_t m_nBlockKind = kKindIdle;
+    char m_strBootVersion[16] = {};
+    char m_strCpuVersion[16] = {};
+    char m_strFpgaVersion[16] = {};
+    char m_strReceiverSn[16] = {};
+    bool m_bAwaitCompletion = false;
+    bool m_bIdentifying = false;
+    bool m_bLoader115200 = false;
+    bool m_bConnected = false;
+    int m_nVersionTries = 0;
+
+    // From the loader's "SS" answer.
+    std::string m_strPartNumber;
+    std::string m_strSerial;
+    std::string m_strPnTail;
+    bool m_bBootUpdate = false;
+    bool m_bAwaitingAt = false;        // "AT" sent, its answer not yet in
+    bool m_bIdentifyAnswered = false;  // this restart's loader identification was acted on
+
+    // The transfer.
+    CTransferState m_transfer;
+    std::vector<std::uint8_t> m_bootImage;  // the patched copy of a boot image
+    std::string m_strLastCommand;
+    std::uint32_t m_nProgressMax = 0;
+    bool m_bSending = false;
+
+    // Receive path.
+    int m_nLinkDataDepth = 0;
+    bool m_bLinkDataDeferred = false;
+};

@@ -1,0 +1,440 @@
+// The update engine against a scripted link, on a real event loop, with no
+// window: identification, the baud-rate rules, both kinds of start, resends,
+// restarts and the end, and the faults the engine must not repeat.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QStringList>
+#include <algorithm>
+#include <memory>
+
+#include "support/event_wait.h"
+#include "support/fake_link.h"
+#include "support/recording_prompter.h"
+#include "updateengine.h"
+
+namespace {
+
+constexpr int kWait = 10000;
+
+ImageConfig TestConfig() {
+    ImageConfig c;
+    c.loaderFamily = "Q4B1";
+    c.seriesPrefix = "Q4";
+    c.fpgaPrefixes = {"Q4B2F"};
+    c.cpuRows = {{"Q4B1C20", 1}, {"Q4X1A10", 2}, {"Q4B2F10", 3}, {"Q4B1Z99", 9}};
+    return c;
+}
+
+Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + seed);
+    return b;
+}
+
+// One engine, its scripted link and receiver, and what it reported.
+struct Rig {
+    std::shared_ptr<FakeLinkState> link = std::make_shared<FakeLinkState>();
+    ScriptedReceiver receiver{*link};
+    ImageConfig config = TestConfig();
+    CMemoryImageStore store;
+    RecordingPrompter prompter;
+    UpdateEngine engine{FakeLinks(link), config, store};
+    QStringList lines;
+    std::vector<UpdateOutcome> outcomes;
+    std::vector<bool> identifications;
+
+    Rig() {
+        store.Add("CPU", 1, Pattern(300, 1));
+        store.Add("CPU", 2, Pattern(256, 2));
+        store.Add("CPU", 3, Pattern(200, 3));
+        store.Add("FPGA", 4, Pattern(130, 4));
+        engine.SetPrompter(&prompter);
+        QObject::connect(&engine, &UpdateEngine::listCleared, [this] { lines.clear(); });
+        QObject::connect(&engine, &UpdateEngine::lineAdded,
+                         [this](const QString& l) { lines << l; });
+        QObject::connect(&engine, &UpdateEngine::lastLineReplaced,
+                         [this](const QString& l) { lines.last() = l; });
+        QObject::connect(&engine, &UpdateEngine::finished,
+                         [this](UpdateOutcome o, const QString&) { outcomes.push_back(o); });
+        QObject::connect(&engine, &UpdateEngine::identificationEnded,
+                         [this](bool found) { identifications.push_back(found); });
+    }
+    bool Wait(const std::function<bool()>& pred) { return WaitUntil(pred, kWait); }
+    // Connect and wait until identification has ended.
+    void Connect() {
+        ASSERT_TRUE(engine.OnConnect());
+        ASSERT_TRUE(Wait([this] { return !engine.IsIdentifying(); }));
+    }
+    bool Completed() const {
+        return std::count(outcomes.begin(), outcomes.end(), UpdateOutcome::Completed) > 0;
+    }
+    // Connect, Update, and wait for the receiver's confirmation.
+    void FullUpdate() {
+        Connect();
+        engine.OnFirmwareUpdate();
+        ASSERT_TRUE(Wait([this] { return Completed(); })) << lines.join('\n').toStdString();
+    }
+};
+
+TEST(EngineIdentification, RecordInTheFirstAnswerStopsTheRequests) {
+    Rig rig;
+    rig.Connect();
+    EXPECT_EQ(rig.receiver.versionRequests, 1);
+    EXPECT_EQ(rig.identifications, std::vector<bool>{true});
+    EXPECT_EQ(rig.lines, QStringList({"Connected receiver information:", "  SN: Z4A00417",
+                                      "  sw version: 5.100 - 2.300", "  boot version: 3.100"}));
+    EXPECT_EQ(rig.link->writes.front().size(), 45u) << "the interface command with its NUL";
+    EXPECT_TRUE(rig.engine.Loader115200());
+}
+
+TEST(EngineIdentification, LateRecordSplitIntoPieces) {
+    Rig rig;
+    rig.receiver.answerVersionFrom = 3;
+    rig.Connect();
+    EXPECT_EQ(rig.receiver.versionRequests, 3);
+    EXPECT_EQ(rig.identifications, std::vector<bool>{true});
+    EXPECT_STREQ(rig.engine.ReceiverSn(), "Z4A00417");
+}
+
+TEST(EngineIdentification, SilentReceiverGetsFourRequestsThenUpdateIsOffered) {
+    Rig rig;
+    rig.receiver.answerVersion = false;
+    rig.Connect();
+    EXPECT_EQ(rig.receiver.versionRequests, 4);
+    EXPECT_EQ(rig.identifications, std::vector<bool>{false});
+    EXPECT_TRUE(rig.engine.IsConnected());
+    EXPECT_TRUE(rig.lines.isEmpty());
+}
+
+// A record that never parsed belongs to its receiver: the next connection
+// must not name the next receiver with it.
+TEST(EngineIdentification, ConnectForgetsTextOfAnUnparsedRecord) {
+    Rig rig;
+    rig.receiver.options.recordText = "GPSCAR COM1 \"OLD00001\" Z4OEM \"1.000-1.000\" \"2.000\" ";
+    rig.receiver.versionAnswersLeft = 1;  // too short to parse, and never completed
+    rig.Connect();
+    EXPECT_EQ(rig.identifications, std::vector<bool>{false});
+    rig.engine.OnDisconnect();
+    rig.receiver.options.recordText.clear();
+    rig.receiver.versionAnswersLeft = -1;
+    rig.receiver.options.serialNumber = "NEW00002";
+    rig.Connect();
+    EXPECT_STREQ(rig.engine.ReceiverSn(), "NEW00002");
+}
+
+struct BaudCase {
+    const char* name;
+    const char* boot;
+    bool manual, option115200;
+    bool drops;  // the link goes to 9600 after the reset text
+};
+
+class EngineBaud : public ::testing::TestWithParam<BaudCase> {};
+
+TEST_P(EngineBaud, RestartSpeedFollowsTheRules) {
+    const BaudCase& c = GetParam();
+    Rig rig;
+    rig.receiver.options.bootVersion = c.boot;
+    rig.receiver.answerPolls = false;
+    CLinkChoice choice;
+    choice.m_bManualUpdate = c.manual;
+    choice.m_bBaudrate115200 = c.option115200;
+    rig.engine.SetLinkChoice(choice);
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return rig.receiver.polls > 0; }));
+    EXPECT_EQ(rig.receiver.resets, 1);
+    EXPECT_EQ(rig.link->SpeedChanges(9600), c.drops ? 1u : 0u);
+    EXPECT_EQ(rig.link->speeds.back(), c.drops ? 9600u : 115200u);
+    EXPECT_EQ(rig.lines.contains("Please manually restart the receiver now."), c.manual);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, EngineBaud,
+                         ::testing::Values(BaudCase{"Boot3100Stays", "3.100", false, false, false},
+                                           BaudCase{"Boot3000Drops", "3.000", false, false, true},
+                                           BaudCase{"Boot9999Drops", "9.999", false, false, true},
+                                           BaudCase{"ManualDrops", "3.100", true, false, true},
+                                           BaudCase{"ManualWith115200Stays", "3.000", true, true,
+                                                    false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EngineTransfer, FamilyBoardStartsOnItsIdentificationAndCompletes) {
+    Rig rig;
+    rig.FullUpdate();
+    EXPECT_EQ(rig.receiver.atFrames, 0);
+    EXPECT_EQ(rig.receiver.Image(21), [] {
+        Bytes b = Pattern(300, 1);
+        b.resize(384, 0xFF);
+        return b;
+    }());
+    ASSERT_EQ(rig.receiver.blocks.size(), 4u);
+    const Bytes& checksum = rig.receiver.blocks.back().payload;
+    EXPECT_EQ(rig.receiver.blocks.back().kind, 17);
+    EXPECT_EQ((checksum[3] << 8) | checksum[4], 0x180);
+    // One address line, showing the checksum block's offset last.
+    EXPECT_EQ(rig.lines.mid(rig.lines.size() - 6).join('|').toStdString(),
+              "Begin update Q4B1C20...|P/N: Q4B1C20|Address: 180|"
+              "Updating Firmware! please wait.............|Completed!|" +
+                  std::string(41, '-'));
+    EXPECT_FALSE(rig.engine.IsSending());
+}
+
+TEST(EngineTransfer, BoardOutsideTheFamilyExchangesAtFirst) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4X1A10";
+    rig.FullUpdate();
+    EXPECT_EQ(rig.receiver.atFrames, 1);
+    EXPECT_EQ(rig.receiver.Image(21).size(), 256u);
+    EXPECT_EQ(rig.engine.Serial(), "12345678");
+}
+
+TEST(EngineTransfer, FpgaPartSendsBothImagesWithTheirKinds) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4B2F10";
+    rig.engine.ImageTable().SetFpgaImage("Q4B2F10", 4);
+    rig.FullUpdate();
+    Bytes fpga = Pattern(130, 4);
+    fpga.resize(256, 0xFF);
+    EXPECT_EQ(rig.receiver.Image(20), fpga);
+    // The first FPGA block carries bits 8..15 of the offset after the CPU image in B2.
+    const auto first20 = std::find_if(rig.receiver.blocks.begin(), rig.receiver.blocks.end(),
+                                      [](const auto& b) { return b.kind == 20; });
+    ASSERT_NE(first20, rig.receiver.blocks.end());
+    EXPECT_EQ(first20->payload[2], 1);
+    EXPECT_EQ(first20->payload[3], 0);
+}
+
+TEST(EngineTransfer, NegativeReplyResendsTheSameBlock) {
+    Rig rig;
+    rig.receiver.nak = [](int block) { return block == 2; };
+    rig.FullUpdate();
+    ASSERT_EQ(rig.receiver.blocks.size(), 5u);
+    EXPECT_EQ(rig.receiver.blocks[1].payload, rig.receiver.blocks[2].payload);
+    EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
+}
+
+TEST(EngineTransfer, VxRestartsAndLaterPollsCarryTheChecksumKind) {
+    Rig rig;
+    rig.receiver.vxLeft = 1;
+    int restarts = 0;
+    QObject::connect(&rig.engine, &UpdateEngine::restartRequested, [&] { ++restarts; });
+    rig.FullUpdate();
+    EXPECT_EQ(restarts, 2);
+    EXPECT_EQ(rig.receiver.resets, 2);
+    ASSERT_GE(rig.receiver.pollKinds.size(), 2u);
+    EXPECT_EQ(rig.receiver.pollKinds.front(), 24);
+    EXPECT_EQ(rig.receiver.pollKinds.back(), 17);
+}
+
+TEST(EngineTransfer, MissingFirmwareSendsNothingAndSaysSo) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4B1Z99";
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
+    EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::NoFirmware});
+    EXPECT_EQ(rig.prompter.errors, QStringList{"Error|NO CPU firmware for this model: Q4B1Z99"});
+    EXPECT_TRUE(rig.receiver.blocks.empty());
+}
+
+// A poll sent while the answer was on its way is answered too: after a
+// failed start that late answer must not repeat the box or the question.
+TEST(EngineTransfer, LateIdentificationIsAnsweredOncePerRestart) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4B1Z99";
+    rig.receiver.options.offerBootUpdate = true;
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
+    rig.receiver.Send("SS", qsim::IdentificationPayload(rig.receiver.options));
+    rig.receiver.Send("SS", qsim::IdentificationPayload(rig.receiver.options));
+    ASSERT_TRUE(rig.Wait([&] { return rig.link->rx.empty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.prompter.errors.size(), 1);
+    EXPECT_EQ(rig.prompter.questions.size(), 1);
+    // A new Update is a new restart: its identification is answered again.
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return rig.prompter.errors.size() == 2; }));
+}
+
+// An acknowledgement that arrives after Update was given again must not
+// send a block of the old transfer into the new poll.
+TEST(EngineTransfer, LateAcknowledgementAfterANewUpdateSendsNoBlock) {
+    Rig rig;
+    rig.receiver.silentAfterBlocks = 2;  // the receiver stalls; the operator gives Update again
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return rig.receiver.blocks.size() == 3; }));
+    rig.receiver.answerPolls = false;
+    rig.engine.OnFirmwareUpdate();
+    const std::size_t blocksBefore = rig.receiver.blocks.size();
+    rig.receiver.Send("SX", {1});
+    ASSERT_TRUE(rig.Wait([&] { return rig.receiver.polls >= 3; }));
+    EXPECT_EQ(rig.receiver.blocks.size(), blocksBefore);
+    EXPECT_FALSE(rig.engine.IsSending());
+}
+
+// One noise byte of value '$' just before an acknowledgement must not stop
+// the transfer.
+TEST(EngineTransfer, StrayDollarBeforeAnAcknowledgementIsSurvived) {
+    Rig rig;
+    rig.link->onWrite = [&, feed = rig.link->onWrite](const Bytes& b) {
+        if (b.size() == 142 && b[2] == 'S' && b[3] == 'X') rig.link->Reply("$");
+        feed(b);
+    };
+    rig.FullUpdate();
+    EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
+}
+
+TEST(EngineTransfer, BootUpdatePatchesTheSerialAndReportsBack) {
+    Rig rig;
+    rig.receiver.options.offerBootUpdate = true;
+    rig.prompter.answer = true;
+    Bytes boot = Pattern(300, 9);
+    const std::string record = "Q4B1-XXXXXX-xxxx/ab/c..ZZZ";
+    std::copy(record.begin(), record.end(), boot.begin() + 40);
+    rig.store.Add("BOOT", 5, boot);
+    rig.engine.ImageTable().SetBootImage("Q4B1C20", 5);
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
+    EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::BootSent});
+    const Bytes sent = rig.receiver.Image(21);
+    EXPECT_EQ(std::string(sent.begin() + 45, sent.begin() + 51), "123456");
+    EXPECT_EQ(std::string(sent.begin() + 63, sent.begin() + 66), "C20");
+    EXPECT_FALSE(rig.lines.contains("Completed!"));
+}
+
+// Replies the receiver script holds back let the test put exactly these
+// bytes on the line while one block is out.
+struct HeldTransfer : Rig {
+    HeldTransfer() {
+        link->onWrite = [this, feed = link->onWrite](const Bytes& b) {
+            if (b.size() > 3 && b[2] == 'S' && b[3] == 'X') {
+                ++blocksOut;
+                last = b;
+                return;
+            }
+            feed(b);
+        };
+    }
+    void Start() {
+        Connect();
+        engine.OnFirmwareUpdate();
+        ASSERT_TRUE(Wait([this] { return blocksOut == 1; }));
+    }
+    // Runs the event loop until the link is drained and its notices handled.
+    void Settle() {
+        ASSERT_TRUE(Wait([this] { return link->rx.empty(); }));
+        QCoreApplication::processEvents();
+    }
+    int blocksOut = 0;
+    Bytes last;
+};
+
+TEST(EngineReplies, EmptyAcknowledgementResendsTheSameBlock) {
+    HeldTransfer rig;
+    rig.Start();
+    const Bytes first = rig.last;
+    rig.receiver.Send("SX", {});
+    ASSERT_TRUE(rig.Wait([&] { return rig.blocksOut == 2; }));
+    EXPECT_EQ(rig.last, first) << "confirmed nothing: the block goes again";
+    rig.receiver.Send("SX", {1});
+    ASSERT_TRUE(rig.Wait([&] { return rig.blocksOut == 3; }));
+    EXPECT_EQ(rig.last[10], 0x80) << "a positive one moves on";
+}
+
+TEST(EngineReplies, NoiseAndBrokenFramesAcknowledgeNothing) {
+    HeldTransfer rig;
+    rig.Start();
+    Bytes junk = {'$', 'x', '$', '$', 'S', 'X', 0x11, 200};  // announces 200 bytes
+    junk.insert(junk.end(), 90, 0xAB);
+    Bytes bad = qsim::WriteFrame("SX", 0x11, {1});
+    bad[7] ^= 0xFF;  // wrong checksum
+    junk.insert(junk.end(), bad.begin(), bad.end());
+    const Bytes bit3 = qsim::WriteFrame("SX", 0x19, {1});
+    junk.insert(junk.end(), bit3.begin(), bit3.end());
+    const char text[] = "log line without frames\r\n\0\xff\xfe";
+    junk.insert(junk.end(), text, text + sizeof text);
+    rig.link->Reply(junk);
+    rig.Settle();
+    EXPECT_EQ(rig.blocksOut, 1) << "none of that acknowledged a block";
+    rig.receiver.Send("SX", {1});
+    ASSERT_TRUE(rig.Wait([&] { return rig.blocksOut == 2; })) << "the next good frame works";
+}
+
+TEST(EngineReplies, CompletionAndIdentificationAreIgnoredWhileBlocksGoOut) {
+    HeldTransfer rig;
+    rig.Start();
+    rig.receiver.Send("SC", {});
+    rig.receiver.Send("SS", qsim::IdentificationPayload(rig.receiver.options));
+    rig.Settle();
+    EXPECT_TRUE(rig.outcomes.empty()) << "\"SC\" is ignored while blocks go out";
+    EXPECT_EQ(rig.blocksOut, 1) << "a late identification does not start the transfer again";
+}
+
+TEST(EngineReplies, ShortIdentificationStopsThePollAndStartsNothing) {
+    Rig rig;
+    rig.receiver.options.ssReplyLength = 24;
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.engine.IsPolling(); }));
+    EXPECT_TRUE(rig.receiver.blocks.empty());
+    EXPECT_TRUE(rig.outcomes.empty());
+}
+
+TEST(EngineLink, RefusedOpenLeavesTheEngineDisconnectedWithAReason) {
+    Rig rig;
+    rig.link->openOk = false;
+    rig.link->refusal = LinkRefusal::Console;
+    rig.link->device = "/dev/ttyS0";
+    EXPECT_FALSE(rig.engine.OnConnect());
+    EXPECT_FALSE(rig.engine.IsConnected());
+    ASSERT_EQ(rig.lines.size(), 1);
+    EXPECT_TRUE(rig.lines[0].contains("/dev/ttyS0")) << rig.lines[0].toStdString();
+    EXPECT_TRUE(rig.link->writes.empty());
+}
+
+TEST(EngineLink, UsbRestartReleasesTheDeviceAndPollsOnceItIsBack) {
+    Rig rig;
+    rig.link->kind = LinkKind::Usb;
+    rig.link->reattachFinds = false;
+    CLinkChoice usb;
+    usb.m_bUsb = true;
+    rig.engine.SetLinkChoice(usb);
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    EXPECT_TRUE(rig.lines.contains("Begin update, rebooting the receiver..."));
+    ASSERT_EQ(rig.link->log.back(), "release");
+    EXPECT_EQ(rig.link->writes.back().size(), 29u);
+    EXPECT_TRUE(rig.link->speeds.empty()) << "a USB link has no line speed";
+    rig.link->reattachFinds = true;
+    ASSERT_TRUE(rig.Wait([&] { return rig.Completed(); }));
+    EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
+}
+
+TEST(EngineLink, LostLineIsReportedOnceAsAnError) {
+    Rig rig;
+    rig.Connect();
+    rig.link->Lose("WARNING: ReadFile() Failed");
+    ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
+    EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::LinkLost});
+    EXPECT_EQ(rig.prompter.errors.size(), 1);
+}
+
+// Two engines in one process share nothing: each chains its own checksum.
+TEST(EngineLink, TwoEnginesRunSideBySide) {
+    Rig a, b;
+    b.receiver.options.partNumber = "Q4X1A10";
+    a.Connect();
+    b.Connect();
+    a.engine.OnFirmwareUpdate();
+    b.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(a.Wait([&] { return a.Completed() && b.Completed(); }));
+    EXPECT_EQ(a.receiver.Image(21).size(), 384u);
+    EXPECT_EQ(b.receiver.Image(21).size(), 256u);
+}
+
+}  // namespace
