@@ -6,17 +6,19 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "appinfo.h"
-#include "comports.h"
+#include "firmware.h"
 #include "headless_options.h"
 #include "headless_output.h"
 #include "headless_run.h"
-#include "mainframe.h"
+#include "linkfactory.h"
+#include "updateengine.h"
 
 namespace {
 
@@ -44,22 +46,36 @@ bool InstallStopSignals() {
            ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
-// Qt's own notices pass through, except the one every run without a login
-// session would print and nobody can act on.
-QtMessageHandler g_defaultHandler = nullptr;
-
-void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
-    if (g_defaultHandler) g_defaultHandler(type, context, text);
-}
-
 int TerminalColumns() {
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
 }
 
+void PrintUsage() {
+    std::fputs(qPrintable(HeadlessUsage()), stdout);
+    std::fputs("\nWithout --headless, quorvexupdate opens its window.\n", stdout);
+}
+
+void PrintVersion() {
+    std::printf("%s %s\n", kProductName, kProgramVersion);
+}
+
 }  // namespace
+
+bool PrintHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            PrintVersion();
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage();
+            return true;
+        }
+    }
+    return false;
+}
 
 int RunHeadless(int argc, char** argv) {
     QStringList args;
@@ -72,30 +88,19 @@ int RunHeadless(int argc, char** argv) {
         return kExitBadArguments;
     }
     if (options.help) {
-        std::fputs(qPrintable(HeadlessUsage()), stdout);
+        PrintUsage();
         return kExitCompleted;
     }
     if (options.version) {
-        std::printf("%s %s\n", kProductName, kProgramVersion);
+        PrintVersion();
         return kExitCompleted;
     }
 
-    // No display is needed, nor used.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A reader that went away must not end the run in the middle of a transfer.
     ::signal(SIGPIPE, SIG_IGN);
-    g_defaultHandler = qInstallMessageHandler(FilterQtMessages);
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
-
-    if (!options.device.empty()) {
-        // This run's device goes by a COM number in the messages; it is known
-        // to this process only, so no settings file is written.
-        const unsigned port = ComNumberForDevice(options.device, LoadPortOverrides());
-        SetComDeviceOverride(port, options.device);
-        options.link.m_nComPort = static_cast<int>(port);
-    }
 
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     CHeadlessOutput output(stdout, stderr, terminal, terminal ? TerminalColumns() : 80);
@@ -108,8 +113,9 @@ int RunHeadless(int argc, char** argv) {
         return kExitBadArguments;
     }
 
-    CMainFrame frame(FrameStartup{options.link, false});
-    CHeadlessRun run(frame, options, output);
+    const CResourceImageStore store;
+    UpdateEngine engine(RealLinks(), CarriedImageConfig(), store);
+    CHeadlessRun run(engine, options, output);
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;

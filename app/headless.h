@@ -1,5 +1,10 @@
 #pragma once
 
+// --help or --version anywhere on the command line, with or without
+// --headless: prints the text and returns true. Needs no application object,
+// so neither a display nor a port is touched.
+bool PrintHelpOrVersion(int argc, char** argv);
+
 // Runs one update without a window: connect, identify, Update, and report
 // every message-list line on standard output. Returns the exit status.
 int RunHeadless(int argc, char** argv);

@@ -3,60 +3,87 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QAction>
 #include <cerrno>
 #include <cstring>
 
 #include "headless_output.h"
-#include "mainframe.h"
-#include "updateview.h"
+#include "linksettings.h"
+#include "settings.h"
+#include "updateengine.h"
 
 namespace {
-constexpr int kCheckEveryMs = 100;
+
+// The device a serial choice opens, as the link factory finds it.
+std::string ChoiceDevice(const CLinkChoice& choice) {
+    if (!choice.m_strDevice.empty()) return choice.m_strDevice;
+    return ComDevicePath(static_cast<unsigned>(choice.m_nComPort), LoadPortOverrides());
 }
 
-CHeadlessRun::CHeadlessRun(CMainFrame& frame, const HeadlessOptions& options,
+QString BootSentMessage() {
+    return QStringLiteral(
+        "The boot loader was sent. Restart the receiver, then run again without --boot yes to "
+        "send the CPU firmware.");
+}
+
+// A device path goes by the COM number the settings or the default map
+// already give it, so messages still say COMn.
+CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& overrides) {
+    CLinkChoice choice = options.link;
+    if (!options.device.empty()) {
+        choice.m_strDevice = options.device;
+        choice.m_nComPort = static_cast<int>(ComNumberForDevice(options.device, overrides));
+    }
+    return choice;
+}
+
+}  // namespace
+
+CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
                            CHeadlessOutput& output)
-    : m_frame(frame), m_options(options), m_output(output) {
-    SetPrompter(this);
-    CUpdateView* view = m_frame.GetActiveView();
-    connect(view, &CUpdateView::lineAdded, this, [this](const QString& l) { m_output.Line(l); });
-    connect(view, &CUpdateView::lastLineReplaced, this,
+    : m_engine(engine), m_options(options), m_output(output) {
+    m_options.link = RunLinkChoice(options, LoadPortOverrides());
+    m_engine.SetLinkChoice(m_options.link);
+    m_engine.SetPrompter(this);
+    m_silence.setSingleShot(true);
+    m_silence.setInterval(m_options.timeoutSeconds * 1000);
+    connect(&m_silence, &QTimer::timeout, this, &CHeadlessRun::OnSilence);
+    connect(&m_engine, &UpdateEngine::bytesReceived, &m_silence, qOverload<>(&QTimer::start));
+    connect(&m_engine, &UpdateEngine::lineAdded, this,
+            [this](const QString& l) { m_output.Line(l); });
+    connect(&m_engine, &UpdateEngine::lastLineReplaced, this,
             [this](const QString& l) { m_output.ReplaceLine(l); });
-    connect(view, &CUpdateView::progressChanged, this,
+    connect(&m_engine, &UpdateEngine::progressChanged, this,
             [this](int position, int maximum) { m_output.Progress(position, maximum); });
-    connect(view, &CUpdateView::updateCompleted, this, [this] { Finish(kExitCompleted, {}); });
-    connect(view, &CUpdateView::restartRequested, this, &CHeadlessRun::OnRestartRequested);
-    connect(view, &CUpdateView::allBlocksSent, this, &CHeadlessRun::OnAllBlocksSent);
-    connect(view, &CUpdateView::firmwareMissing, this, [this](const QString& message) {
-        Finish(kExitNoFirmware, tr("Error") + QStringLiteral(": ") + message);
+    connect(&m_engine, &UpdateEngine::identificationEnded, this,
+            &CHeadlessRun::OnIdentificationEnded);
+    connect(&m_engine, &UpdateEngine::restartRequested, this, &CHeadlessRun::OnRestartRequested);
+    connect(&m_engine, &UpdateEngine::allBlocksSent, this, [this] {
+        // The engine marks the report as awaited right after this signal, so
+        // the mark is only read at the next state change.
+        if (m_engine.BootUpdate()) m_bBootSent = true;
     });
-    connect(&m_frame, &CMainFrame::identificationEnded, this, &CHeadlessRun::OnIdentificationEnded);
-    connect(&m_frame, &CMainFrame::bytesReceived, this, [this] { m_sinceLastByte.restart(); });
-    connect(&m_checkTimer, &QTimer::timeout, this, &CHeadlessRun::Check);
+    connect(&m_engine, &UpdateEngine::stateChanged, this, &CHeadlessRun::OnStateChanged);
+    connect(&m_engine, &UpdateEngine::finished, this, &CHeadlessRun::OnEngineFinished);
 }
 
 CHeadlessRun::~CHeadlessRun() {
-    SetPrompter(nullptr);
+    m_engine.SetPrompter(nullptr);
 }
 
 QString CHeadlessRun::PortName() const {
-    if (m_frame.m_bUsb) return QStringLiteral("USB");
+    if (m_options.link.m_bUsb) return QStringLiteral("USB");
     return QStringLiteral("COM%1 (%2)")
-        .arg(m_frame.m_nComPort)
-        .arg(QString::fromStdString(ComDevicePath(static_cast<unsigned>(m_frame.m_nComPort))));
+        .arg(m_options.link.m_nComPort)
+        .arg(QString::fromStdString(ChoiceDevice(m_options.link)));
 }
 
 void CHeadlessRun::Start() {
-    m_frame.OnCreate();
-    if (!m_frame.IsConnected()) {
+    if (!m_engine.OnConnect()) {
         Finish(kExitPortNotOpened,
-               PortOpenFailure(m_frame.m_nComPort,
-                               ComDevicePath(static_cast<unsigned>(m_frame.m_nComPort))));
+               PortOpenFailure(m_options.link.m_nComPort, ChoiceDevice(m_options.link)));
         return;
     }
-    m_sinceLastByte.start();
-    m_checkTimer.start(kCheckEveryMs);
+    m_silence.start();
 }
 
 void CHeadlessRun::Interrupt() {
@@ -65,12 +92,14 @@ void CHeadlessRun::Interrupt() {
 
 void CHeadlessRun::OnIdentificationEnded(bool recordFound) {
     m_bRecordFound = m_bRecordFound || recordFound;
+    if (m_bUpdateGiven) return;
+    m_bUpdateGiven = true;
     // Without a version record Update is given all the same: the receiver may
-    // already sit in its loader, which answers the poll. Given once the frame
+    // already sit in its loader, which answers the poll. Given once the engine
     // is done with the bytes that ended the identification.
     QTimer::singleShot(0, this, [this] {
-        QAction* update = m_frame.Action(ID_FIRMWARE_UPDATE);
-        if (!m_bFinished && update && update->isEnabled()) update->trigger();
+        if (!m_bFinished && m_engine.IsConnected() && !m_engine.IsIdentifying())
+            m_engine.OnFirmwareUpdate();
     });
 }
 
@@ -85,24 +114,32 @@ void CHeadlessRun::OnRestartRequested() {
                    .arg(m_options.maxRestarts));
 }
 
-void CHeadlessRun::OnAllBlocksSent() {
-    // The view sets the frame's completion flag before it returns to the event
-    // loop, so every later check sees it set until the receiver's report
-    // ("SC") clears it; a "VX" restarts and clears this mark first.
-    if (m_frame.GetActiveView()->m_bBootUpdate) m_bBootSent = true;
+void CHeadlessRun::OnStateChanged() {
+    // After a boot update the wait may also end with the loader identifying
+    // itself again instead of its report.
+    if (m_bBootSent && !m_engine.IsAwaitingCompletion()) Finish(kExitBootSent, BootSentMessage());
 }
 
-void CHeadlessRun::Check() {
-    if (m_bFinished) return;
-    if (m_bBootSent && !m_frame.m_bAwaitCompletion) {
-        Finish(kExitBootSent,
-               QStringLiteral("The boot loader was sent. Restart the receiver, then run again "
-                              "without --boot yes to send the CPU firmware."));
-        return;
+void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& message) {
+    switch (outcome) {
+        case UpdateOutcome::Completed:
+            Finish(kExitCompleted, {});
+            break;
+        case UpdateOutcome::BootSent:
+            Finish(kExitBootSent, BootSentMessage());
+            break;
+        case UpdateOutcome::NoFirmware:
+            Finish(kExitNoFirmware, tr("Error") + QStringLiteral(": ") + message);
+            break;
+        case UpdateOutcome::LinkLost:
+            // Reported through ShowError; the silence that follows ends the run.
+            break;
     }
-    const qint64 limitMs = static_cast<qint64>(m_options.timeoutSeconds) * 1000;
-    if (m_sinceLastByte.elapsed() < limitMs) return;
-    const bool loaderAnswered = !m_frame.GetActiveView()->m_strPartNumber.empty();
+}
+
+void CHeadlessRun::OnSilence() {
+    if (m_bFinished) return;
+    const bool loaderAnswered = !m_engine.PartNumber().empty();
     if (!m_bRecordFound && !loaderAnswered)
         Finish(kExitNoAnswer,
                QStringLiteral("No answer from the receiver on %1 within %2 s: neither a version "
@@ -119,17 +156,21 @@ void CHeadlessRun::Finish(int code, const QString& message) {
     if (m_bFinished) return;
     m_bFinished = true;
     m_nExitCode = code;
-    m_checkTimer.stop();
+    m_silence.stop();
     m_output.Flush();
-    if (!message.isEmpty()) m_output.Error(message);
-    // Not from inside the frame's handlers: the link is closed once they are done.
+    // The engine shows a missing image as an error before it reports the outcome.
+    if (!message.isEmpty() && message != m_shownError) m_output.Error(message);
+    // Not from inside the engine's handlers: the link is closed once they are done.
     QTimer::singleShot(0, this, [this] {
-        if (m_frame.IsConnected()) m_frame.OnDisconnect();
+        if (m_engine.IsConnected()) m_engine.OnDisconnect();
         emit finished(m_nExitCode);
     });
 }
 
 bool CHeadlessRun::AskYesNo(const QString&, const QString& text) {
+    // A question after the outcome (the loader identifying itself after a
+    // boot update) belongs to no run any more.
+    if (m_bFinished) return false;
     // Yes once at most: after a boot update the next identification leads to
     // the CPU firmware.
     const bool answer = m_options.bootAnswer && !m_bBootAsked;
@@ -142,7 +183,8 @@ void CHeadlessRun::ShowError(const QString& caption, const QString& text) {
     // Once the result is settled, the receiver may drop the line (it restarts
     // after "Completed!"): that report would only contradict the outcome.
     if (m_bFinished) return;
-    m_output.Error(caption + QStringLiteral(": ") + text.trimmed());
+    m_shownError = caption + QStringLiteral(": ") + text.trimmed();
+    m_output.Error(m_shownError);
 }
 
 void CHeadlessRun::ShowInfo(const QString& caption, const QString& text) {

@@ -1,25 +1,29 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QTimer>
+#include <string>
 
 #include "headless_options.h"
-#include "prompter.h"
+#include "iprompter.h"
 
-class CMainFrame;
 class CHeadlessOutput;
+class UpdateEngine;
+enum class UpdateOutcome;
 
-// Drives one update through the window classes, the way an operator would:
-// connect, wait for the identification, give Update, and watch the message
-// list until "Completed!". It adds no protocol of its own; it only decides
-// when the run is over and with which exit status. While it lives it is the
-// prompter: "Update boot?" is answered from the options, errors are printed.
+// Drives one update through the engine, the way an operator would: connect,
+// wait for the identification, give Update, and follow the engine's signals
+// until it reports the outcome. It adds no protocol of its own; it only
+// decides when the run is over and with which exit status. It is the
+// engine's prompter: "Update boot?" is answered from the options, errors are
+// printed.
 class CHeadlessRun : public QObject, public IPrompter {
     Q_OBJECT
 
 public:
-    CHeadlessRun(CMainFrame& frame, const HeadlessOptions& options, CHeadlessOutput& output);
+    // Gives the engine the options' link and itself as the prompter.
+    CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options, CHeadlessOutput& output);
     ~CHeadlessRun() override;
 
     // Connects. When the port does not open, the run is over at once.
@@ -43,16 +47,18 @@ private:
     void Finish(int code, const QString& message);
     void OnIdentificationEnded(bool recordFound);
     void OnRestartRequested();
-    void OnAllBlocksSent();
-    void Check();
+    void OnStateChanged();
+    void OnEngineFinished(UpdateOutcome outcome, const QString& message);
+    void OnSilence();
     QString PortName() const;
 
-    CMainFrame& m_frame;
+    UpdateEngine& m_engine;
     HeadlessOptions m_options;
     CHeadlessOutput& m_output;
-    QTimer m_checkTimer;
-    QElapsedTimer m_sinceLastByte;
+    QTimer m_silence;  // restarted by every byte from the receiver
+    QString m_shownError;
     bool m_bRecordFound = false;
+    bool m_bUpdateGiven = false;
     bool m_bBootAsked = false;
     bool m_bBootSent = false;    // every boot block acknowledged; the report is due
     int m_nRestartRequests = 0;  // the Update command counts as the first

@@ -1,6 +1,5 @@
 // QuorvexUpdate: the window, or a headless update with --headless.
 #include <QApplication>
-#include <cstdio>
 #include <cstring>
 
 #include "appinfo.h"
@@ -8,13 +7,11 @@
 #include "lmupdate.h"
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s %s\n", kProductName, kProgramVersion);
-            return 0;
-        }
+    // Before any application object: these must work without a display and
+    // must not open the window, which connects at start.
+    if (PrintHelpOrVersion(argc, argv)) return 0;
+    for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--headless") == 0) return RunHeadless(argc, argv);
-    }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));

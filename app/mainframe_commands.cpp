@@ -119,14 +119,6 @@ void CMainFrame::SetLanguage(CLanguage* language) {
     RefreshActions();
 }
 
-void CMainFrame::OnFirmwareUpdate() {
-    m_pView->OnFirmwareUpdate();
-}
-
-void CMainFrame::OnReceiverInfo() {
-    m_pView->OnReceiverInfo();
-}
-
 void CMainFrame::OnLanguageEnglish() {
     if (m_pLanguage) m_pLanguage->OnLanguageEnglish(Prompter());
     RefreshActions();  // the mark stays on the running language
@@ -147,7 +139,7 @@ void CMainFrame::OnVisitWebSite() {
 
 void CMainFrame::OnLinkSetup() {
     std::vector<CPortEntry> ports;
-    for (const ComPortInfo& p : m_arrPorts)
+    for (const SerialPortEntry& p : m_arrPorts)
         ports.push_back({QString::fromStdString(p.strName), QString::fromStdString(p.strDevice)});
     // Writes the choice into the frame on OK; it takes effect at the next Connect.
     CLinkSetupDlg dlg;

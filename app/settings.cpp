@@ -1,9 +1,13 @@
 #include "settings.h"
 
+#include <QFile>
+#include <QSettings>
+#include <QStringList>
 #include <cctype>
 #include <climits>
 
 #include "appinfo.h"
+#include "linksettings.h"
 #include "regkeyex.h"
 
 namespace {
@@ -21,6 +25,11 @@ void SetValue(const char* name, const QString& text) {
     if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return;
     key.SetStringValue(name, text);
 }
+
+// Groups "Ports" and "Usb" sit at the top of the file, beside the
+// registry-style keys, and are read with QSettings directly.
+constexpr char kOrganization[] = "Quorvex Solution";
+constexpr char kApplication[] = "QuorvexUpdate";
 
 QString ProfileKey(const QString& section) {
     return QString::fromLatin1(kSettingsKey) + QLatin1Char('\\') + QString::fromLatin1(kAppTitle) +
@@ -96,4 +105,26 @@ bool WriteProfileInt(const QString& section, const char* entry, int value) {
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return false;
     return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
+}
+
+PortOverrides LoadPortOverrides() {
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
+    settings.beginGroup(QStringLiteral("Ports"));
+    PortOverrides overrides;
+    const QStringList keys = settings.childKeys();
+    for (const QString& key : keys) {
+        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) continue;
+        bool ok = false;
+        const unsigned port = key.mid(3).toUInt(&ok, 10);
+        if (!ok || port < 1 || port > MAX_PORT) continue;
+        overrides[port] = QFile::encodeName(settings.value(key).toString()).toStdString();
+    }
+    return overrides;
+}
+
+std::vector<UsbId> LoadConfiguredUsbIds() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
+                             kApplication);
+    // An unquoted "a:b,c:d" in the file reads back as a string list.
+    return ParseUsbIdList(settings.value(QStringLiteral("Usb/Devices")).toStringList().join(u','));
 }

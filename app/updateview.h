@@ -1,73 +1,46 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <optional>
 
-#include "blocksource.h"
-
-class CMainFrame;
+class UpdateEngine;
 class QListWidget;
 class QProgressBar;
 
-// The form with the message list and the progress bar, and the home of the
-// transfer engine: restart into the loader, blocks, checksum block, end.
-class CUpdateView : public QWidget, public CTransferState {
+// The form with the message list and the progress bar: it shows what the
+// engine reports. The address line and the bar change with every block;
+// they are repainted at most at display rate, and always before the next
+// line is added, so the list reads in the order the engine wrote it.
+class CUpdateView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit CUpdateView(CMainFrame* frame);
+    CUpdateView(UpdateEngine& engine, QWidget* parent = nullptr);
 
     // Message list: lines are only appended; the address line is replaced.
     void AddLine(const QString& line);
     void ReplaceLastLine(const QString& line);
     void ClearList();
-    QStringList Lines() const;
+    // What the list shows, pending repaints included.
+    QStringList Lines();
+    int ProgressValue();
+    int ProgressMaximum();
     QListWidget* List() const { return m_list; }
     QProgressBar* Progress() const { return m_progress; }
 
-    // Commands
-    void OnFirmwareUpdate();
-    void OnReceiverInfo();
-
-    // Transfer engine
-    void RestartReceiverSerial();
-    void RestartReceiverUsb();
-    void ResetReceiver();
-    void StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId);
-    void StartBootUpdate(std::uint16_t bootId);
-    void SendNextBlock();
-    void ResendLastBlock();
-    void OnUpdateCompleted();
-    std::uint32_t GetNextBlock(CMainFrame* frame, std::uint8_t* buffer);
-    // Blocks are going out and the next acknowledgement is awaited.
-    bool IsSending() const { return m_bSending; }
-
-    std::string m_strPartNumber;
-    std::string m_strSerial;
-    std::string m_strPnTail;
-    bool m_bBootUpdate = false;
-    std::string m_strLastCommand;
-
-signals:
-    void lineAdded(const QString& line);
-    void lastLineReplaced(const QString& line);
-    void progressChanged(int position, int maximum);
-    void updateCompleted();
-    void allBlocksSent();
-    void restartRequested();  // an Update command or a "VX" reset
-    void firmwareMissing(const QString& message);
+    // Applies what waits for the next repaint.
+    void Flush();
 
 private:
-    void SetProgress(std::uint32_t position);
-    void SendFirstBlock();
-    void SetLoaderBaudRate();
-    void WriteResetText();
+    void SetProgress(int position, int maximum);
+    void Schedule();
 
     QProgressBar* m_progress = nullptr;
     QListWidget* m_list = nullptr;
-    CMainFrame* m_pFrame = nullptr;
-    std::vector<std::uint8_t> m_bootImage;  // the patched copy of a boot image
-    bool m_bSending = false;
+    std::optional<QString> m_pendingLastLine;
+    std::optional<std::pair<int, int>> m_pendingProgress;
+    QTimer m_repaint;
 };

@@ -1,23 +1,34 @@
-// A full update of the carried image through the real path: main frame,
-// update view, serial port, a pseudo-terminal, and the simulated receiver in
-// its own process (so the figures below are the updater's alone). The
-// simulator does not pace the line.
+// A full update of the carried image through the real path: the update
+// engine, the serial link, a pseudo-terminal, and the simulated receiver in
+// its own process (so the figures are the updater's alone). The simulator
+// does not pace the line.
+//
+// Built twice: engine_bench drives the engine alone under QCoreApplication,
+// as the headless mode does; window_bench drives the same engine through the
+// window (run it under a real X server, e.g. xvfb-run, to count repaints).
 #include <sys/resource.h>
 
-#include <QAction>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "firmware.h"
+#include "seriallink.h"
+#include "updateengine.h"
+
+#ifdef QUORVEX_BENCH_WINDOW
+#include <QApplication>
+
 #include "mainframe.h"
-#include "prompter.h"
-#include "updateview.h"
+using BenchApplication = QApplication;
+#else
+#include <QCoreApplication>
+using BenchApplication = QCoreApplication;
+#endif
 
 namespace {
 
@@ -43,32 +54,36 @@ double Percentile(std::vector<double> v, double p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    BenchApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s PATH-TO-receiver-sim\n", argv[0]);
         return 2;
     }
-    QTemporaryDir config;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
-
     QProcess sim;
     sim.start(QString::fromLocal8Bit(argv[1]), {QStringLiteral("--quiet")});
     if (!sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "receiver-sim did not start\n");
         return 1;
     }
-    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    {
-        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
-                    "QuorvexUpdate");
-        s.setValue(QStringLiteral("Ports/COM200"), device);
-    }
-
+    const std::string device = QString::fromLocal8Bit(sim.readLine()).trimmed().toStdString();
+    auto serialLink = [device](const CLinkChoice& choice) -> std::unique_ptr<ILink> {
+        return std::make_unique<CSerialLink>(
+            SerialLinkSettings{static_cast<unsigned>(choice.m_nComPort), device, true});
+    };
     CLinkChoice link;
     link.m_nComPort = 200;
-    CMainFrame frame(FrameStartup{link, false});
-    CUpdateView* view = frame.GetActiveView();
+
+#ifdef QUORVEX_BENCH_WINDOW
+    CMainFrame frame(FrameStartup{link, false, serialLink});
+    frame.show();
+    UpdateEngine& engine = frame.Engine();
+    const char* face = "window";
+#else
+    CResourceImageStore store;
+    UpdateEngine engine(serialLink, CarriedImageConfig(), store);
+    engine.SetLinkChoice(link);
+    const char* face = "engine alone";
+#endif
 
     std::vector<double> blockUs;
     QElapsedTimer clock, blockClock, lateClock;
@@ -85,7 +100,7 @@ int main(int argc, char** argv) {
         if (inBlocks) worstLateMs = std::max(worstLateMs, lateClock.nsecsElapsed() / 1e6 - 10.0);
         lateClock.restart();
     });
-    QObject::connect(view, &CUpdateView::lastLineReplaced, [&] {
+    QObject::connect(&engine, &UpdateEngine::lastLineReplaced, [&] {
         if (!inBlocks) {
             inBlocks = true;
             blockPhaseStart = clock.nsecsElapsed() / 1e9;
@@ -98,26 +113,36 @@ int main(int argc, char** argv) {
         blockClock.restart();
         ++blocks;
     });
-    QObject::connect(view, &CUpdateView::allBlocksSent, [&] {
+    QObject::connect(&engine, &UpdateEngine::allBlocksSent, [&] {
         inBlocks = false;
         probe.stop();
         blockPhaseEnd = clock.nsecsElapsed() / 1e9;
         cpuEnd = CpuSeconds();
     });
-    QObject::connect(view, &CUpdateView::updateCompleted, &app, &QCoreApplication::quit);
-    QObject::connect(&frame, &CMainFrame::identificationEnded, [&](bool found) {
-        if (!found) {
-            std::fprintf(stderr, "no version record\n");
-            app.exit(1);
-            return;
-        }
-        clock.start();
-        frame.Action(ID_FIRMWARE_UPDATE)->trigger();
+    QObject::connect(&engine, &UpdateEngine::finished, &app, [&](UpdateOutcome outcome) {
+        app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
     });
+    QObject::connect(
+        &engine, &UpdateEngine::identificationEnded, &app,
+        [&](bool found) {
+            if (!found) {
+                std::fprintf(stderr, "no version record\n");
+                app.exit(1);
+                return;
+            }
+            clock.start();
+            engine.OnFirmwareUpdate();
+        },
+        Qt::QueuedConnection);
     QTimer::singleShot(600000, &app, [&] { app.exit(1); });
+#ifdef QUORVEX_BENCH_WINDOW
     frame.OnCreate();
+#else
+    engine.OnConnect();
+#endif
     const int rc = app.exec();
     const double total = clock.nsecsElapsed() / 1e9;
+    engine.OnDisconnect();
     sim.terminate();
     sim.waitForFinished(2000);
     if (rc != 0) return rc;
@@ -125,7 +150,8 @@ int main(int argc, char** argv) {
     const double phase = blockPhaseEnd - blockPhaseStart;
     const double medianUs = Percentile(blockUs, 0.5);
     const double wireMs = 152.0 * 10.0 / 115200.0 * 1000.0;
-    std::printf("full update of the carried image (2937712 bytes, %d block frames)\n", blocks + 1);
+    std::printf("full update of the carried image (2937712 bytes, %d block frames), %s\n",
+                blocks + 1, face);
     std::printf("  total, Update to Completed!:   %.2f s\n", total);
     std::printf("  block phase:                   %.2f s\n", phase);
     std::printf("  blocks per second:             %.0f\n", blocks / phase);

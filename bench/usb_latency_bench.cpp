@@ -1,8 +1,6 @@
 // USB link latencies against an umockdev-emulated receiver: UsbWrite until the
 // device sees the bytes while the read thread idles, and the round trip of a
 // 142-byte block and its 10-byte ack. Prints median and p99.
-#include <QSettings>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -29,7 +27,7 @@ void Report(const char* what, std::vector<double> us) {
 
 bool Connect(CUsbUpdate& usb, UsbRecordingOwner& owner) {
     usb.SetOwner(&owner);
-    if (usb.OpenDevice(1) == kInvalidUsbHandle) return false;
+    if (usb.OpenDevice({{0x1234, 0x5678}}) == kInvalidUsbHandle) return false;
     usb.m_bOpen = 1;
     return usb.InitWinUsb(&owner);
 }
@@ -40,14 +38,6 @@ int main(int argc, char** argv) {
     RunUnderUmockdev(argc, argv);
     const int idleSamples = argc > 1 ? std::atoi(argv[1]) : 100;
     const int roundTrips = argc > 2 ? std::atoi(argv[2]) : 300;
-    QTemporaryDir dir;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-    {
-        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
-                    "QuorvexUpdate");
-        s.setValue("Usb/Devices", "1234:5678");
-    }
-
     FakeUsbBus bus;
     FakeUsbDevice* device = bus.Add(FakeUsbConfig().Reply(FakeReply::Ack10));
     UsbRecordingOwner owner;

@@ -2,13 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QSettings>
-#include <QStringList>
+#include <algorithm>
 #include <cstdio>
-#include <mutex>
+#include <fstream>
 
 namespace {
 
@@ -43,18 +42,37 @@ bool CanOpen(const std::string& device) {
     return usable;
 }
 
-std::mutex g_processOverridesLock;
-PortOverrides g_processOverrides;
+// A tty is the same tty under any name: /dev/serial/by-id links and extra
+// nodes carry its device number.
+bool SameFile(const struct stat& a, const struct stat& b) {
+    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)) return a.st_rdev == b.st_rdev;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+class ConsoleTtys {
+public:
+    explicit ConsoleTtys(const std::string& list) {
+        std::vector<std::string> names{"console"};
+        std::ifstream file(list);
+        for (std::string name; file >> name;) names.push_back(name);
+        for (const std::string& name : names) {
+            struct stat tty = {};
+            if (name.find("..") == std::string::npos && ::stat(("/dev/" + name).c_str(), &tty) == 0)
+                m_ttys.push_back(tty);
+        }
+    }
+    bool Contains(const std::string& device) const {
+        struct stat file = {};
+        if (::stat(device.c_str(), &file) != 0) return false;
+        return std::any_of(m_ttys.begin(), m_ttys.end(),
+                           [&](const struct stat& tty) { return SameFile(tty, file); });
+    }
+
+private:
+    std::vector<struct stat> m_ttys;
+};
 
 }  // namespace
-
-void SetComDeviceOverride(unsigned port, std::string device) {
-    std::lock_guard<std::mutex> lock(g_processOverridesLock);
-    if (device.empty())
-        g_processOverrides.erase(port);
-    else
-        g_processOverrides[port] = std::move(device);
-}
 
 std::string ComDevicePath(unsigned port, const PortOverrides& overrides) {
     if (port < 1 || port > MAX_PORT) return {};
@@ -64,28 +82,8 @@ std::string ComDevicePath(unsigned port, const PortOverrides& overrides) {
     return it->second;
 }
 
-std::string ComDevicePath(unsigned port) {
-    {
-        std::lock_guard<std::mutex> lock(g_processOverridesLock);
-        if (g_processOverrides.count(port) != 0) return ComDevicePath(port, g_processOverrides);
-    }
-    return ComDevicePath(port, LoadPortOverrides());
-}
-
-PortOverrides LoadPortOverrides() {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                       QStringLiteral("Quorvex Solution"), QStringLiteral("QuorvexUpdate"));
-    settings.beginGroup(QStringLiteral("Ports"));
-    PortOverrides overrides;
-    const QStringList keys = settings.childKeys();
-    for (const QString& key : keys) {
-        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) continue;
-        bool ok = false;
-        const unsigned port = key.mid(3).toUInt(&ok, 10);
-        if (!ok || port < 1 || port > MAX_PORT) continue;
-        overrides[port] = QFile::encodeName(settings.value(key).toString()).toStdString();
-    }
-    return overrides;
+bool IsConsoleTty(const std::string& device, const std::string& consoleList) {
+    return ConsoleTtys(consoleList).Contains(device);
 }
 
 std::string ComDeviceName(unsigned port) {
@@ -100,17 +98,17 @@ std::string ComPortLabel(const ComPortInfo& port) {
     return "COM" + std::to_string(port.nPort) + " (" + device + ")";
 }
 
-std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides, PortProbe probe) {
+std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides, PortProbe probe,
+                                        const std::string& consoleList) {
+    const ConsoleTtys console(consoleList);
     std::vector<ComPortInfo> ports;
     for (unsigned port = 1; port <= MAX_PORT; ++port) {
-        if (probe == PortProbe::OverridesOnly && overrides.count(port) == 0) continue;
+        const bool named = overrides.count(port) != 0;
+        if (probe == PortProbe::OverridesOnly && !named) continue;
         const std::string device = ComDevicePath(port, overrides);
-        if (device.empty() || !CanOpen(device)) continue;
+        if (device.empty()) continue;
+        if (console.Contains(device) ? !named : !CanOpen(device)) continue;
         ports.push_back({port, ComDeviceName(port), device});
     }
     return ports;
-}
-
-std::vector<ComPortInfo> EnumeratePorts() {
-    return EnumeratePorts(LoadPortOverrides());
 }

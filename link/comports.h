@@ -17,18 +17,15 @@ using PortOverrides = std::map<unsigned, std::string>;
 // so a stray value never opens a file relative to the working directory.
 std::string ComDevicePath(unsigned port, const PortOverrides& overrides);
 
-// Same, with the overrides of the settings store. A device set with
-// SetComDeviceOverride comes first.
-std::string ComDevicePath(unsigned port);
+// Where the kernel lists its console ttys, by their names under /dev
+// ("ttyS0 tty0").
+inline constexpr char kConsoleTtyList[] = "/sys/class/tty/console/active";
 
-// Gives a COM number a device for this process only, ahead of the settings
-// store: a run told its device on the command line writes no settings file,
-// so parallel runs share none. An empty device removes the entry.
-void SetComDeviceOverride(unsigned port, std::string device);
-
-// Reads group "Ports" of the settings store; keys that are not COM1..COM256
-// are ignored.
-PortOverrides LoadPortOverrides();
+// Whether device is one of the console ttys the file consoleList names, or
+// /dev/console itself. Devices are compared as the kernel knows them (a
+// symlink or another node of the same tty matches) and nothing is opened. A
+// list that cannot be read names no tty.
+bool IsConsoleTty(const std::string& device, const std::string& consoleList = kConsoleTtyList);
 
 // "\\.\COM12": the device name the port list and the Link Setup dialog use.
 std::string ComDeviceName(unsigned port);
@@ -52,10 +49,9 @@ enum class PortProbe {
 // found. A device another program holds (lock refused, EBUSY) is not listed,
 // nor one that is not a terminal.
 //
-// The default map probes /dev/ttyS0 as COM1; where that device is the
-// machine's console, an empty "Ports/COM1" entry keeps it from being touched.
+// The console (see IsConsoleTty) is never opened here: the probe runs unasked
+// at every start. It is listed, unprobed, only when overrides name it, as the
+// link opens a console the operator named and refuses any other.
 std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides,
-                                        PortProbe probe = PortProbe::MappedAndDefaults);
-
-// With the overrides of the settings store.
-std::vector<ComPortInfo> EnumeratePorts();
+                                        PortProbe probe = PortProbe::MappedAndDefaults,
+                                        const std::string& consoleList = kConsoleTtyList);

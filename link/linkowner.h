@@ -23,9 +23,14 @@ class ILinkOwner {
 public:
     virtual ~ILinkOwner() = default;
     // wParam: bytes just put into the receive ring; lParam: COM number, 0 for USB.
+    // A serial port posts WM_LINK_DATA once per wake-up of its monitor, however
+    // many bytes that wake-up read.
     virtual void PostLinkMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
     // A failed link step, with its full text ("WARNING:  ... Port: %d").
     virtual void ReportLinkError(const std::string& text) = 0;
+    // The line hung up or the device left: nothing more comes or goes. An owner
+    // that does not tell this apart from a failed step gets it as one.
+    virtual void ReportLinkLost(const std::string& text) { ReportLinkError(text); }
     // The USB link points the owner's receive-ring pointer at its own ring.
     virtual void SetActiveRxRing(RingBuffer* ring) = 0;
 };

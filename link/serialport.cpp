@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +34,8 @@ constexpr unsigned kMonitorExitCode = 100;
 constexpr std::uint32_t kKnownCommEvents = 0x1FFF;
 // Refuses sizes that can only be a caller's mistake.
 constexpr unsigned kMaxSendBufferSize = 1u << 20;
+// How often a monitor whose receive ring is full looks for room again.
+constexpr int kRoomRecheckMs = 10;
 
 constexpr struct {
     std::uint32_t baud;
@@ -191,9 +194,9 @@ CSerialPort::~CSerialPort() {
     CloseEvent(&m_hSendEvent);
 }
 
-bool CSerialPort::OpenPort(ILinkOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
-                           unsigned databits, unsigned stopbits, std::uint32_t dwCommEvents,
-                           unsigned nSendBufferSize) {
+bool CSerialPort::OpenPort(ILinkOwner* pPortOwner, unsigned portnr, const std::string& device,
+                           unsigned baud, char parity, unsigned databits, unsigned stopbits,
+                           std::uint32_t dwCommEvents, unsigned nSendBufferSize) {
     // Refused in every build: a wrong number must not open some other device.
     if (portnr == 0 || portnr > MAX_PORT || pPortOwner == nullptr || nSendBufferSize == 0 ||
         nSendBufferSize > kMaxSendBufferSize) {
@@ -237,20 +240,20 @@ bool CSerialPort::OpenPort(ILinkOwner* pPortOwner, unsigned portnr, unsigned bau
     m_dwEventMask = dwCommEvents;
     m_dwCommMask = 0;
     m_bLinkLost = false;
+    m_bRxWaitsForRoom = false;
 
     std::lock_guard<std::mutex> lock(m_lock);
     ClosePort();
 
-    const std::string path = ComDevicePath(portnr);
     char def[80];
     std::snprintf(def, sizeof def, "baud=%u parity=%c data=%u stop=%u", baud, parity, databits,
                   stopbits);
 
-    if (path.empty()) {
+    if (device.empty()) {
         m_nOpenErrno = ENODEV;
         return false;
     }
-    m_hComm = OpenDevice(path, &m_nOpenErrno);
+    m_hComm = OpenDevice(device, &m_nOpenErrno);
     if (m_hComm < 0) return false;
     m_waitHandles[1].fd = m_hComm;
 
@@ -350,7 +353,19 @@ unsigned CSerialPort::MonitorThread(CSerialPort* pPort) {
     port.m_waitHandles[1].events = (port.m_dwCommMask & EV_RXCHAR) ? POLLIN : 0;
 
     for (;;) {
-        if (::poll(port.m_waitHandles, 3, -1) <= 0) continue;
+        // The owner takes from the ring without telling this thread, so a
+        // monitor waiting for room looks for it again now and then; it does
+        // not watch the tty meanwhile, which stays readable and would spin it.
+        int timeout = -1;
+        if (port.m_bRxWaitsForRoom) {
+            if (RingSpace(&port.m_rxRing) == 0) {
+                timeout = kRoomRecheckMs;
+            } else {
+                port.m_bRxWaitsForRoom = false;
+                port.m_waitHandles[1].events = POLLIN;
+            }
+        }
+        if (::poll(port.m_waitHandles, 3, timeout) <= 0) continue;
         if (port.m_waitHandles[0].revents != 0) {
             port.m_bMonitorAlive = false;
             qCDebug(lcSerialTrace, "\nStop!");
@@ -377,32 +392,44 @@ void CSerialPort::OnCommEvent(short revents) {
         LinkLost("WaitCommEvent()", EIO);
 }
 
+// Everything the tty holds, up to the room in the ring, goes in with one put
+// and one notice. What does not fit stays in the tty, in order, until the
+// owner has made room: nothing received is dropped here.
 void CSerialPort::ReceiveBytes() {
-    while (!m_bStopRequested) {
-        std::uint8_t byte = 0;
-        ssize_t n = 0;
-        int error = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            n = ::read(m_hComm, &byte, 1);
-            error = errno;
-            // A byte the full ring refuses is lost; the notice still goes.
-            if (n == 1) RingPut(&m_rxRing, &byte, 1);
-        }
-        if (n == 1) {
-            Post(WM_LINK_DATA, 1);
-        } else if (n < 0 && error == EINTR) {
-            continue;
-        } else if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            return;
-        } else {
-            // End of file or EIO: the far end hung up (a pulled adapter, a
-            // closed pseudo-terminal). Any other read error ends reception
-            // the same way rather than repeating itself for ever.
-            LinkLost("ReadFile()", n == 0 ? EIO : error);
-            return;
+    if (m_bStopRequested) return;
+    const std::uint32_t room = std::min<std::uint32_t>(RingSpace(&m_rxRing), sizeof m_rxScratch);
+    if (room == 0) {
+        m_bRxWaitsForRoom = true;
+        m_waitHandles[1].events = 0;  // a hang-up still wakes the monitor
+        return;
+    }
+    std::uint32_t got = 0;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        while (got < room) {
+            const ssize_t n = ::read(m_hComm, m_rxScratch + got, room - got);
+            if (n > 0) {
+                got += static_cast<std::uint32_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                // End of file or EIO: the far end hung up (a pulled adapter, a
+                // closed pseudo-terminal). Any other read error ends reception
+                // the same way rather than repeating itself for ever.
+                error = n == 0 ? EIO : errno;
+                break;
+            }
         }
     }
+    // Only this thread fills the ring, so the room it saw is still there.
+    if (got != 0) {
+        RingPut(&m_rxRing, m_rxScratch, got);
+        Post(WM_LINK_DATA, got);
+    }
+    if (error != 0) LinkLost("ReadFile()", error);
 }
 
 void CSerialPort::SendPending() {
@@ -496,12 +523,17 @@ CSerialPort::WaitResult CSerialPort::WaitForPort(short events,
     return ready > 0 ? WaitResult::Ready : WaitResult::TimedOut;
 }
 
-void CSerialPort::ReportError(const char* szStep, int nError) {
+std::string CSerialPort::ErrorReport(const char* szStep, int nError) const {
     // Composed in full, however long the system's text.
     const std::string text = std::string("WARNING:  ") + szStep +
                              " Failed with the following error: \n" + ErrorText(nError) +
                              "\nPort: " + std::to_string(m_nPort) + "\n";
     qCDebug(lcSerialTrace, "%s", text.c_str());
+    return text;
+}
+
+void CSerialPort::ReportError(const char* szStep, int nError) {
+    const std::string text = ErrorReport(szStep, nError);
     if (m_pOwnerWnd) m_pOwnerWnd->ReportLinkError(text);
 }
 
@@ -511,7 +543,8 @@ void CSerialPort::LinkLost(const char* szStep, int nError) {
     if (m_bLinkLost) return;
     m_bLinkLost = true;
     m_waitHandles[1].fd = -1;
-    ReportError(szStep, nError);
+    const std::string text = ErrorReport(szStep, nError);
+    if (m_pOwnerWnd) m_pOwnerWnd->ReportLinkLost(text);
 }
 
 void CSerialPort::Post(unsigned message, std::uintptr_t wParam) {

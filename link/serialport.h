@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "comports.h"
@@ -38,19 +39,21 @@ struct CommTimeouts {
 bool BuildCommDCB(const char* szDef, termios* pState);
 
 // One serial port of the receiver link. A monitor thread moves received
-// bytes into m_rxRing, posting WM_LINK_DATA for each, and writes what
-// WritePort hands over. Owner's thread: everything public. Monitor thread:
-// MonitorThread, ReceiveBytes, SendPending and the errors they report.
+// bytes into m_rxRing, posting one WM_LINK_DATA for all it read at a wake-up,
+// and writes what WritePort hands over. Owner's thread: everything public.
+// Monitor thread: MonitorThread, ReceiveBytes, SendPending and the errors
+// they report.
 class CSerialPort : public CMyPort {
 public:
     CSerialPort();
     ~CSerialPort() override;  // stops and joins the monitor, closes the port
 
+    // Opens device; portnr is the COM number its reports and notices carry.
     // TRUE: the port is open, even if a configuration step failed (that step
     // was reported). FALSE: it did not open; nothing is reported, OpenErrno()
-    // tells why (EBUSY: another program holds it).
-    bool OpenPort(ILinkOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
-                  unsigned databits, unsigned stopbits, std::uint32_t dwCommEvents,
+    // tells why (EBUSY: another program holds it; ENODEV: no device given).
+    bool OpenPort(ILinkOwner* pPortOwner, unsigned portnr, const std::string& device, unsigned baud,
+                  char parity, unsigned databits, unsigned stopbits, std::uint32_t dwCommEvents,
                   unsigned nSendBufferSize);
     bool StartMonitor();
     // Hands the bytes to the monitor thread and returns at once. Each write
@@ -61,7 +64,8 @@ public:
     int OpenErrno() const { return m_nOpenErrno; }
 
     // The owner calls RingInit(&m_rxRing, 8192, m_rxStore) before OpenPort
-    // and drains the ring on WM_LINK_DATA; the monitor thread fills it.
+    // and drains the ring on WM_LINK_DATA; the monitor thread fills it. While
+    // the ring is full, input stays in the tty until the owner has drained.
     RingBuffer m_rxRing;
     std::uint8_t m_rxStore[8192];
 
@@ -76,6 +80,7 @@ protected:
     WriteOutcome WriteAttempt(int* pError);
     WaitResult WaitForPort(short events, std::chrono::steady_clock::time_point deadline,
                            int maxWaitMs);
+    std::string ErrorReport(const char* szStep, int nError) const;
     void ReportError(const char* szStep, int nError);
     void LinkLost(const char* szStep, int nError);
     void Post(unsigned message, std::uintptr_t wParam);
@@ -105,5 +110,8 @@ protected:
     std::unique_ptr<std::uint8_t[]> m_pTxStore;
     std::uint32_t m_dwCommMask = 0;  // the mask the port accepted; 0 until then
     bool m_bLinkLost = false;        // monitor only: hang-up or read failure seen
+    bool m_bRxWaitsForRoom = false;  // monitor only: input left in the tty, ring full
+    // Monitor only: what one wake-up reads, before it goes into m_rxRing whole.
+    std::uint8_t m_rxScratch[sizeof m_rxStore];
     int m_nOpenErrno = 0;
 };

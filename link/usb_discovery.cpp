@@ -1,6 +1,5 @@
 #include "usb_discovery.h"
 
-#include <QSettings>
 #include <QStringList>
 #include <algorithm>
 #include <cctype>
@@ -22,13 +21,6 @@ std::vector<UsbId> ParseUsbIdList(const QString& text) {
         }
     }
     return ids;
-}
-
-std::vector<UsbId> ReadConfiguredUsbIds() {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
-                       "QuorvexUpdate");
-    // An unquoted "a:b,c:d" in the file reads back as a string list.
-    return ParseUsbIdList(settings.value("Usb/Devices").toStringList().join(u','));
 }
 
 static std::uint32_t Le32(const std::uint8_t* p) {

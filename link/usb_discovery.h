@@ -2,27 +2,16 @@
 
 #include <libusb.h>
 
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "usbid.h"
+
 // The receiver's device interface classes, first choice first.
 inline constexpr char kUsbInterfaceClass1[] = "{F8232E5F-6961-4033-AB35-1120751F859E}";
 inline constexpr char kUsbInterfaceClass2[] = "{47A0B4E2-37BE-4B60-AB6B-895CF1EFA99C}";
-
-struct UsbId {
-    std::uint16_t vendor = 0;
-    std::uint16_t product = 0;
-    bool operator==(const UsbId&) const = default;
-};
-
-// "1234:5678,abcd:ef01" (hex, spaces allowed around entries). Malformed entries
-// are skipped, the rest kept.
-std::vector<UsbId> ParseUsbIdList(const QString& text);
-// Group "Usb", key "Devices" of the program's settings file; empty by default.
-std::vector<UsbId> ReadConfiguredUsbIds();
 
 // The device interface GUIDs a Microsoft OS 1.0 extended properties descriptor
 // carries ("DeviceInterfaceGUID" as a string, "DeviceInterfaceGUIDs" as a

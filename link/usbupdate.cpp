@@ -145,27 +145,19 @@ CUsbUpdate::CUsbUpdate() {
 }
 
 CUsbUpdate::~CUsbUpdate() {
-    SetReaderRunning(false);
-    while (g_bReaderAlive.load(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(kUsbStopPoll);
-        SetReaderRunning(false);
-    }
-    if (m_pReadThread && m_pReadThread->joinable()) m_pReadThread->join();
-    // The device would outlive the object that owns its rings otherwise.
-    CloseDevice();
-    g_hOwnerWnd.store(nullptr);
+    Shutdown();
 }
 
 void CUsbUpdate::SetOwner(ILinkOwner* owner) {
     m_pOwner = owner;
 }
 
-UsbHandle CUsbUpdate::OpenDevice(int) {
+UsbHandle CUsbUpdate::OpenDevice(const std::vector<UsbId>& ids) {
     char path[256] = {};
     const UsbContext context = MakeUsbContext();
     if (context && !FindDevicePath(context.get(), kUsbInterfaceClass1, path, sizeof path) &&
         !FindDevicePath(context.get(), kUsbInterfaceClass2, path, sizeof path)) {
-        FindDevicePathById(context.get(), ReadConfiguredUsbIds(), path, sizeof path);
+        FindDevicePathById(context.get(), ids, path, sizeof path);
     }
     if (m_pOwner) m_pOwner->SetActiveRxRing(&g_rxRing);
 
@@ -175,6 +167,7 @@ UsbHandle CUsbUpdate::OpenDevice(int) {
 
     std::shared_ptr<UsbDevice> device = path[0] ? UsbDevice::Open(context, path) : nullptr;
     const UsbHandle handle = device ? device->Handle() : kInvalidUsbHandle;
+    m_strDevicePath = device ? path : "";
     {
         std::lock_guard lock(g_deviceMutex);
         g_hDevice = std::move(device);
@@ -255,6 +248,15 @@ bool CUsbUpdate::WaitTxDone(std::chrono::milliseconds bound) {
 void CUsbUpdate::CloseDevice() {
     if (const std::shared_ptr<UsbDevice> device = TakeDevice()) device->Close(kUsbCloseBound);
     m_bOpen = 0;
+    m_strDevicePath.clear();
+}
+
+void CUsbUpdate::Shutdown() {
+    SetReaderRunning(false);
+    CloseDevice();
+    if (m_pReadThread && m_pReadThread->joinable()) m_pReadThread->join();
+    m_pReadThread.reset();
+    g_hOwnerWnd.store(nullptr);
 }
 
 bool CUsbUpdate::DeviceAttached() const {

@@ -1,19 +1,27 @@
-// The main frame as the operator meets it: menus, tool bar, titles, enable
-// rules across the connection states, Esc, Link Setup, start-up connect.
+// The window as the operator meets it, against the simulated receiver on a
+// real pseudo-terminal: menus, tool bar, titles, enable rules across the
+// connection states, Esc, Link Setup, start-up connect, and whole updates
+// through the window's commands.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
+#include "imagestore.h"
 #include "language.h"
 #include "linksetupdlg.h"
 #include "mainframe.h"
@@ -25,10 +33,23 @@
 #include "support/temp_settings.h"
 #include "updateview.h"
 
+#ifndef QUORVEX_CPU_IMAGE_PATH
+#error "the test needs the carried image's path"
+#endif
+
 namespace {
 
+constexpr int kGuardMs = 60000;  // only against hangs
+
 bool WaitUntil(const std::function<bool()>& pred) {
-    return ::WaitUntil(pred, 20000);
+    return ::WaitUntil(pred, kGuardMs);
+}
+
+std::vector<std::uint8_t> CarriedImage() {
+    QFile f(QStringLiteral(QUORVEX_CPU_IMAGE_PATH));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    return {bytes.begin(), bytes.end()};
 }
 
 struct Enabled {
@@ -41,7 +62,7 @@ std::ostream& operator<<(std::ostream& os, const Enabled& e) {
               << e.linkSetup << " update " << e.update << " info " << e.info;
 }
 
-class Frame : public ::testing::Test {
+class Window : public ::testing::Test {
 protected:
     void SetUp() override { SetPrompter(&prompter); }
     void TearDown() override {
@@ -54,10 +75,30 @@ protected:
         ASSERT_TRUE(sim->Start());
         settings.MapPort(200, QString::fromStdString(sim->DevicePath()));
     }
-    void Create(int port = 200) {
-        CLinkChoice link;
+    void Create(int port = 200, CLinkChoice link = {}) {
         link.m_nComPort = port;
-        frame = std::make_unique<CMainFrame>(FrameStartup{link, false});
+        frame = std::make_unique<CMainFrame>(FrameStartup{link, false, {}});
+        view = frame->GetActiveView();
+    }
+    void ConnectAndIdentify() {
+        QSignalSpy ended(&frame->Engine(), &UpdateEngine::identificationEnded);
+        frame->OnCreate();
+        ASSERT_TRUE(frame->IsConnected());
+        ASSERT_TRUE(ended.wait(5000));
+        ASSERT_TRUE(ended.takeFirst().at(0).toBool()) << "version record parsed";
+    }
+    // Update through the action, as the operator gives it.
+    void RunUpdate() {
+        QAction* update = frame->Action(ID_FIRMWARE_UPDATE);
+        ASSERT_TRUE(update->isEnabled());
+        update->trigger();
+    }
+    bool WaitCompleted(int count = 1) {
+        return WaitUntil([&] { return Lines().count(QStringLiteral("Completed!")) >= count; });
+    }
+    void UseTestStore(std::uint16_t id, std::vector<std::uint8_t> image) {
+        store.Add("CPU", id, std::move(image));
+        frame->Engine().SetFirmware(CarriedImageConfig(), store);
     }
     Enabled State() {
         QCoreApplication::processEvents();
@@ -70,8 +111,10 @@ protected:
 
     TempSettings settings;
     RecordingPrompter prompter;
+    CMemoryImageStore store;
     std::unique_ptr<qsim::ReceiverSim> sim;
     std::unique_ptr<CMainFrame> frame;
+    CUpdateView* view = nullptr;
 };
 
 QStringList Texts(const QList<QAction*>& actions) {
@@ -82,7 +125,7 @@ QStringList Texts(const QList<QAction*>& actions) {
 
 }  // namespace
 
-TEST_F(Frame, MenusToolBarAndWindow) {
+TEST_F(Window, MenusToolBarAndWindow) {
     Create(17);  // nothing mapped: stays disconnected
     frame->OnCreate();
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board"));
@@ -113,7 +156,7 @@ TEST_F(Frame, MenusToolBarAndWindow) {
     EXPECT_EQ(frame->Action(ID_APP_ABOUT)->statusTip(), QStringLiteral("About this application"));
 }
 
-TEST_F(Frame, EnableRulesAcrossTheStates) {
+TEST_F(Window, EnableRulesAcrossTheStates) {
     qsim::SimOptions o;
     o.recordPieceGapMs = 5;
     StartSim(o);
@@ -121,10 +164,10 @@ TEST_F(Frame, EnableRulesAcrossTheStates) {
     EXPECT_EQ(State(), (Enabled{true, false, true, false, false})) << "before Connect";
     frame->OnCreate();
     EXPECT_EQ(State(), (Enabled{false, true, false, false, true})) << "identifying";
-    ASSERT_TRUE(WaitUntil([&] { return !frame->m_bIdentifying; }));
+    ASSERT_TRUE(WaitUntil([&] { return !frame->Engine().IsIdentifying(); }));
     EXPECT_EQ(State(), (Enabled{false, true, false, true, true})) << "idle";
     frame->Action(ID_FIRMWARE_UPDATE)->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return frame->GetActiveView()->IsSending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return frame->Engine().IsSending(); }));
     EXPECT_EQ(State(), (Enabled{false, true, false, true, true})) << "transfer";
     frame->Action(ID_DISCONNECT)->trigger();
     EXPECT_EQ(State(), (Enabled{true, false, true, false, false})) << "after Disconnect";
@@ -132,7 +175,7 @@ TEST_F(Frame, EnableRulesAcrossTheStates) {
         << "Disconnect keeps the title";
 }
 
-TEST_F(Frame, EscapeConnectsOnlyWhileDisconnected) {
+TEST_F(Window, EscapeConnectsOnlyWhileDisconnected) {
     StartSim();
     Create();
     frame->show();
@@ -148,17 +191,17 @@ TEST_F(Frame, EscapeConnectsOnlyWhileDisconnected) {
     EXPECT_EQ(sim->Stats().interfaceCommands, 1);
 }
 
-TEST_F(Frame, StartUpConnectsWithTheSavedPort) {
+TEST_F(Window, StartUpConnectsWithTheSavedPort) {
     StartSim();
     SetPortOfMonitor(QStringLiteral("COM200"));
-    frame = std::make_unique<CMainFrame>(FrameStartup{std::nullopt, false});
+    frame = std::make_unique<CMainFrame>(FrameStartup{std::nullopt, false, {}});
     EXPECT_EQ(frame->m_nComPort, 200);
     frame->OnCreate();
     EXPECT_TRUE(frame->IsConnected());
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board - COM200"));
 }
 
-TEST_F(Frame, LinkSetupChoiceIsUsedByTheNextConnect) {
+TEST_F(Window, LinkSetupChoiceIsUsedByTheNextConnect) {
     StartSim();
     Create(17);
     frame->m_arrPorts = {{200, "\\\\.\\COM200", sim->DevicePath()}};
@@ -178,7 +221,7 @@ TEST_F(Frame, LinkSetupChoiceIsUsedByTheNextConnect) {
     EXPECT_TRUE(frame->windowTitle().endsWith(" - COM200"));
 }
 
-TEST_F(Frame, LanguageCheckMarksFollowTheRunningLanguage) {
+TEST_F(Window, LanguageCheckMarksFollowTheRunningLanguage) {
     Create(17);
     struct Row {
         int language;
@@ -195,4 +238,127 @@ TEST_F(Frame, LanguageCheckMarksFollowTheRunningLanguage) {
         frame->SetLanguage(nullptr);
     }
     EXPECT_EQ(prompter.infos.size(), 2) << "Chinese chosen while English or 2 ran";
+}
+
+TEST_F(Window, ConnectReadsTheVersionRecordAfterOneRequest) {
+    StartSim();
+    Create();
+    EXPECT_FALSE(frame->Action(ID_FIRMWARE_UPDATE)->isEnabled()) << "not before identification";
+    ConnectAndIdentify();
+    EXPECT_EQ(Lines(), (QStringList{"Connected receiver information:", "  SN: Z4A00417",
+                                    "  sw version: 5.100 - 2.300", "  boot version: 3.100"}));
+    EXPECT_TRUE(frame->Action(ID_FIRMWARE_UPDATE)->isEnabled());
+    EXPECT_EQ(sim->Stats().versionRequests, 1) << "the record stopped the requests";
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board - COM200"));
+}
+
+TEST_F(Window, CarriedImageByteForByte) {
+    StartSim();
+    Create();
+    ConnectAndIdentify();
+    RunUpdate();
+    ASSERT_TRUE(WaitCompleted());
+
+    const auto carried = CarriedImage();
+    ASSERT_EQ(carried.size(), 2937712u);
+    const qsim::ImageCheck check = sim->CheckImage(0, carried);
+    EXPECT_TRUE(check.equal) << "first difference at " << check.firstDifference;
+    ASSERT_EQ(check.pad.size(), 16u) << "last block: 112 image bytes and 16 pad bytes";
+    EXPECT_TRUE(
+        std::all_of(check.pad.begin(), check.pad.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    const auto stats = sim->Stats();
+    EXPECT_EQ(stats.cpuBlocks, 22951);
+    EXPECT_EQ(stats.checksumBlocks, 1);
+    EXPECT_EQ(stats.atFrames, 0) << "loader family: no AT";
+    EXPECT_EQ(stats.transfersStarted, 1) << "a late answer to a second poll must not start again";
+    EXPECT_EQ(stats.lastChecksumReceived, stats.lastChecksumComputed);
+    EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
+
+    const QStringList lines = Lines();
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Address: "))),
+              QStringList{"Address: 2CD380"})
+        << "one address line, the checksum block's offset";
+    const int end = lines.indexOf("Updating Firmware! please wait.............");
+    ASSERT_GE(end, 0);
+    EXPECT_TRUE(lines[end - 1].startsWith("Address: "));
+    EXPECT_EQ(lines.mid(end + 1), (QStringList{"Completed!", QString(41, '-')}));
+    const int start = lines.indexOf(QString(41, '-') + " ");
+    ASSERT_GE(start, 0);
+    EXPECT_EQ(lines.mid(start, 5),
+              (QStringList{QString(41, '-') + " ", "Your serial port is COM200",
+                           "Begin update, restarting the receiver...", "Begin update Q4B1C20...",
+                           "P/N: Q4B1C20"}));
+    EXPECT_EQ(view->ProgressMaximum(), 2937712);
+    EXPECT_EQ(view->ProgressValue(), 2937712);
+}
+
+// The speeds the receiver sees on a real line; the rules themselves are
+// checked against the engine.
+TEST_F(Window, LoaderSpeedOnTheLine) {
+    struct Row {
+        const char* boot;
+        bool manual, option115200;
+        int expected;
+    } rows[] = {{"3.000", false, false, 9600}, {"3.100", true, true, 115200}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.boot);
+        qsim::SimOptions o;
+        o.bootVersion = row.boot;
+        StartSim(o);
+        CLinkChoice link;
+        link.m_bManualUpdate = row.manual;
+        link.m_bBaudrate115200 = row.option115200;
+        Create(200, link);
+        UseTestStore(248, std::vector<std::uint8_t>(700, 0x5A));
+        ConnectAndIdentify();
+        RunUpdate();
+        ASSERT_TRUE(WaitCompleted());
+        const auto stats = sim->Stats();
+        // The poll runs at the loader's speed; blocks always go at 115200.
+        const bool polledAt9600 = std::find(stats.lineSpeeds.begin(), stats.lineSpeeds.end(),
+                                            9600) != stats.lineSpeeds.end();
+        EXPECT_EQ(polledAt9600, row.expected == 9600);
+        EXPECT_EQ(stats.lineSpeeds.back(), 115200);
+        frame.reset();
+        sim->Stop();
+    }
+}
+
+TEST_F(Window, NegativeAcksStrayFramesAndAForcedRestart) {
+    qsim::SimOptions o;
+    o.nakEvery = 7;
+    o.interleaveSt = true;
+    o.interleaveBit3 = true;
+    o.forceVx = 1;
+    StartSim(o);
+    Create();
+    std::vector<std::uint8_t> image(100 * 128 + 5);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 9);
+    UseTestStore(248, image);
+    ConnectAndIdentify();
+    RunUpdate();
+    ASSERT_TRUE(WaitCompleted());
+    const auto stats = sim->Stats();
+    EXPECT_GT(stats.injectedNaks, 20);
+    EXPECT_EQ(stats.vxSent, 1);
+    EXPECT_EQ(stats.completedUpdates, 1);
+    EXPECT_EQ(stats.transfersStarted, 2) << "the VX made it start over";
+    EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
+    EXPECT_TRUE(sim->CheckImage(0, image).equal);
+    EXPECT_EQ(Lines().count("Updating Firmware! please wait............."), 2);
+}
+
+TEST_F(Window, DisconnectDuringIdentificationStopsTheRequests) {
+    qsim::SimOptions o;
+    o.answerVersion = false;
+    StartSim(o);
+    Create();
+    frame->OnCreate();
+    ASSERT_TRUE(frame->IsConnected());
+    frame->Action(ID_DISCONNECT)->trigger();
+    EXPECT_FALSE(frame->IsConnected());
+    EXPECT_FALSE(frame->Action(ID_FIRMWARE_UPDATE)->isEnabled());
+    EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled());
+    EXPECT_FALSE(frame->Engine().IsTimerActive(TIMER_VERSION));
+    EXPECT_EQ(sim->Stats().versionRequests, 0);
 }

@@ -56,7 +56,7 @@ TEST_F(LanguageTest, FreshProfileWithCatalogueStartsInChinese) {
         EXPECT_TRUE(lang.IsCatalogueLoaded());
         EXPECT_EQ(lang.CatalogueFile(), withCatalogue.path() + "/LmUpdateChs.qm");
         EXPECT_EQ(Translated("CMainFrame", "&Language"), QStringLiteral("语言(&L)"));
-        EXPECT_EQ(Translated("CUpdateView", "Connected receiver information:"),
+        EXPECT_EQ(Translated("UpdateEngine", "Connected receiver information:"),
                   QStringLiteral("已连接接收机信息："));
         EXPECT_TRUE(lang.IsChineseChecked());
         EXPECT_FALSE(lang.IsEnglishChecked());

@@ -6,6 +6,9 @@
 #include <QSettings>
 
 #include "app_shell_store.h"
+#include "link.h"
+#include "linkfactory.h"
+#include "linksettings.h"
 #include "regkeyex.h"
 #include "settings.h"
 
@@ -240,6 +243,36 @@ TEST(Settings, InitialPortFromTheStore) {
     EXPECT_EQ(ParsePortOfMonitor(GetPortOfMonitor()), 1);
     SetPortOfMonitor("COM5");
     EXPECT_EQ(ParsePortOfMonitor(GetPortOfMonitor()), 5);
+}
+
+// Port map and USB ids, and the link they make -------------------------------
+
+TEST(Settings, PortMapAndUsbIdsComeFromTheirGroupsAsAnOperatorWritesThem) {
+    ShellStore store;
+    EXPECT_TRUE(LoadPortOverrides().empty());
+    EXPECT_TRUE(LoadConfiguredUsbIds().empty());
+    store.WriteFile(
+        "[General]\nCOM5=/dev/pts/4\n"
+        "[Ports]\nCOM200=/dev/pts/7\ncom3=\nCOM0=/dev/pts/1\nCOM257=/dev/pts/2\n"
+        "COMx=/dev/pts/3\nSpeed=9600\n"
+        "[Usb]\nDevices=1234:5678, abcd:EF01\n");
+    EXPECT_EQ(LoadPortOverrides(), (PortOverrides{{3, ""}, {200, "/dev/pts/7"}}));
+    EXPECT_EQ(LoadConfiguredUsbIds(), (std::vector<UsbId>{{0x1234, 0x5678}, {0xabcd, 0xef01}}));
+}
+
+TEST(LinkFactory, DeviceComesFromTheRunThenThePortMapThenTheDefaults) {
+    ShellStore store;
+    store.WriteFile("[Ports]\nCOM200=/dev/pts/7\n");
+    CLinkChoice choice;
+    choice.m_nComPort = 200;
+    EXPECT_EQ(MakeLink(choice)->Device(), "/dev/pts/7");
+    choice.m_strDevice = "/tmp/receiver";
+    EXPECT_EQ(MakeLink(choice)->Device(), "/tmp/receiver");
+    choice = {};
+    choice.m_nComPort = 34;
+    EXPECT_EQ(MakeLink(choice)->Device(), "/dev/ttyUSB1");
+    choice.m_bUsb = true;
+    EXPECT_EQ(MakeLink(choice)->Kind(), LinkKind::Usb);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The real program, quorvexupdate --headless, run as an operator or a script
 // runs it: against the simulated receiver on a pseudo-terminal, its exit
-// status, its output, Ctrl-C, and several receivers at once.
+// status, its output, Ctrl-C, and several receivers at once. Every run is
+// given a Qt platform that does not exist: nothing here may need a display.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -9,9 +10,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include "receiversim.h"
+#include "support/pty.h"
+#include "support/temp_settings.h"
 
 #ifndef QUORVEX_PROGRAM
 #error "the test needs the program's path"
@@ -26,25 +30,26 @@ struct Result {
     QString out, err;
 };
 
-// Each run gets an empty configuration directory of its own.
+// Each test gets an empty configuration directory of its own.
 class Cli : public ::testing::Test {
 protected:
     QProcessEnvironment Environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));  // the program sets it itself
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.Path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nonexistent"));
         return env;
     }
 
-    void Launch(QProcess& p, const QStringList& args) const {
+    void Launch(QProcess& p, const QStringList& args, bool headless = true) const {
         p.setProcessEnvironment(Environment());
-        p.start(QStringLiteral(QUORVEX_PROGRAM), QStringList{"--headless"} + args);
+        p.start(QStringLiteral(QUORVEX_PROGRAM),
+                headless ? QStringList{"--headless"} + args : args);
         ASSERT_TRUE(p.waitForStarted());
     }
 
-    Result Run(const QStringList& args) const {
+    Result Run(const QStringList& args, bool headless = true) const {
         QProcess p;
-        Launch(p, args);
+        Launch(p, args, headless);
         Result r;
         EXPECT_TRUE(p.waitForFinished(kGuardMs));
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -60,7 +65,7 @@ protected:
         return sim;
     }
 
-    QTemporaryDir config;
+    TempSettings settings;
 };
 
 QByteArray CarriedImage() {
@@ -92,9 +97,33 @@ TEST_F(Cli, HelpVersionAndBadArguments) {
         EXPECT_TRUE(r.err.startsWith("quorvexupdate: ")) << r.err.toStdString();
         EXPECT_EQ(r.out, "");
     }
-    r = Run({"--log", config.filePath("no/such/dir/run.log"), "COM1"});
+    r = Run({"--log", QDir(settings.Path()).filePath("no/such/dir/run.log"), "COM1"});
     EXPECT_EQ(r.code, 2) << "the log file cannot be written; COM1 was not opened";
     EXPECT_TRUE(r.err.contains("cannot write the log file")) << r.err.toStdString();
+}
+
+TEST_F(Cli, HelpAndVersionOpenNeitherTheWindowNorAPort) {
+    // COM1, which the window connects to at start, is a line this test holds.
+    PtyPair line;
+    ASSERT_TRUE(line.IsOpen());
+    settings.MapPort(1, QString::fromStdString(line.SlavePath()));
+    const QStringList helps[] = {{"--help"}, {"-h"}, {"COM1", "--help"}, {"--headless", "--help"}};
+    for (const QStringList& args : helps) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const Result r = Run(args, false);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains("Exit status:")) << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains("Without --headless, quorvexupdate opens its window."));
+    }
+    const QStringList versions[] = {{"--version"}, {"COM1", "--version", "--headless"}};
+    for (const QStringList& args : versions) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const Result r = Run(args, false);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, "QuorvexUpdate 8.6.3.1\n");
+    }
+    EXPECT_FALSE(WaitReadable(line.Master(), std::chrono::milliseconds(0)))
+        << "something was written to COM1";
 }
 
 TEST_F(Cli, PortThatDoesNotOpen) {
@@ -207,6 +236,7 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
         EXPECT_EQ(received.size(), 22951 * 128);
         EXPECT_TRUE(received.startsWith(carried)) << "byte for byte, run " << i;
     }
-    EXPECT_TRUE(QDir(config.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+    EXPECT_TRUE(
+        QDir(settings.Path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "no settings file was written";
 }

@@ -1,4 +1,4 @@
-// The headless command line, and the process-local device of a COM number.
+// The headless command line.
 #include "headless_options.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 
 #include "comports.h"
-#include "support/temp_settings.h"
 
 namespace {
 
@@ -116,24 +115,4 @@ TEST(HeadlessOptions, DevicePathTakesTheNumberItAlreadyHas) {
     EXPECT_EQ(ComNumberForDevice("/dev/ttyACM1", overrides), 66u) << "default map";
     EXPECT_EQ(ComNumberForDevice("/dev/ttyUSB0", overrides), 256u) << "COM33 taken out of use";
     EXPECT_EQ(ComNumberForDevice("/tmp/receiver", overrides), 256u);
-}
-
-TEST(ComDeviceOverride, ComesBeforeTheSettingsAndWritesNothing) {
-    TempSettings settings;
-    settings.MapPort(200, QStringLiteral("/dev/pts/77"));
-    EXPECT_EQ(ComDevicePath(200), "/dev/pts/77");
-
-    SetComDeviceOverride(200, "/tmp/sim-a");
-    SetComDeviceOverride(201, "/tmp/sim-b");
-    EXPECT_EQ(ComDevicePath(200), "/tmp/sim-a");
-    EXPECT_EQ(ComDevicePath(201), "/tmp/sim-b");
-    EXPECT_EQ(ComDevicePath(202), "") << "others still come from the settings and defaults";
-    EXPECT_EQ(ComDevicePath(33), "/dev/ttyUSB0");
-    EXPECT_EQ(LoadPortOverrides(), (PortOverrides{{200, "/dev/pts/77"}}))
-        << "the settings file is unchanged";
-
-    SetComDeviceOverride(200, "");
-    SetComDeviceOverride(201, "");
-    EXPECT_EQ(ComDevicePath(200), "/dev/pts/77");
-    EXPECT_EQ(ComDevicePath(201), "");
 }

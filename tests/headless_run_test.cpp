@@ -1,6 +1,7 @@
-// Whole headless runs in this process: the window classes, a real
-// pseudo-terminal and the simulated receiver, on a real event loop. Small
-// images keep them quick; the real program is run in headless_cli_test.
+// Whole headless runs in this process: the update engine on a real serial
+// link, a pseudo-terminal and the simulated receiver, on a real event loop
+// under QCoreApplication. Small images keep them quick; the real program is
+// run in headless_cli_test.
 #include "headless_run.h"
 
 #include <gtest/gtest.h>
@@ -9,18 +10,20 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
+#include <map>
 #include <memory>
 
-#include "comports.h"
+#include "firmware.h"
 #include "headless_output.h"
 #include "imagestore.h"
-#include "mainframe.h"
+#include "linkfactory.h"
 #include "receiversim.h"
 #include "support/temp_settings.h"
+#include "updateengine.h"
 
 namespace {
 
-constexpr unsigned kPort = 231;
+constexpr int kPort = 231;
 constexpr int kGuardMs = 60000;  // only against hangs
 
 std::vector<std::uint8_t> TestImage(std::size_t size, std::uint8_t seed) {
@@ -42,37 +45,37 @@ QString ReadBack(std::FILE* file) {
 class HeadlessRun : public ::testing::Test {
 protected:
     void TearDown() override {
-        SetComDeviceOverride(kPort, "");
         if (m_out) std::fclose(m_out);
         if (m_err) std::fclose(m_err);
     }
 
+    // The receiver, known as COM231 in this test's settings file.
     void StartSim(qsim::SimOptions o = {}) {
         sim = std::make_unique<qsim::ReceiverSim>(std::move(o));
         std::string error;
         ASSERT_TRUE(sim->Start(&error)) << error;
-        SetComDeviceOverride(kPort, sim->DevicePath());
+        settings.MapPort(kPort, QString::fromStdString(sim->DevicePath()));
     }
 
-    // Runs to the end on a real event loop; the exit status.
+    // Runs to the end on a real event loop; the exit status. Without test
+    // images the program's own are used.
     int Run(HeadlessOptions options = {}) {
-        options.link.m_nComPort = kPort;
+        if (options.device.empty()) options.link.m_nComPort = kPort;
         m_out = std::tmpfile();
         m_err = std::tmpfile();
         CHeadlessOutput output(m_out, m_err, false);
-        CMainFrame frame(FrameStartup{options.link, false});
-        if (!images.empty()) {
-            for (auto& [key, bytes] : images) store.Add(key.first, key.second, bytes);
-            frame.SetImageStore(&store);
-        }
-        for (const auto& [pn, id] : bootIds) frame.SetBootImage(pn, id);
-        CHeadlessRun run(frame, options, output);
+        for (auto& [key, bytes] : images) store.Add(key.first, key.second, bytes);
+        const CResourceImageStore carried;
+        UpdateEngine engine(RealLinks(), CarriedImageConfig(),
+                            images.empty() ? static_cast<const IImageStore&>(carried) : store);
+        for (const auto& [pn, id] : bootIds) engine.ImageTable().SetBootImage(pn, id);
+        CHeadlessRun run(engine, options, output);
         QEventLoop loop;
         QObject::connect(&run, &CHeadlessRun::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(kGuardMs, &loop, &QEventLoop::quit);
         run.Start();
-        if (!run.IsFinished()) loop.exec();
-        EXPECT_FALSE(frame.IsConnected()) << "the port is closed at the end";
+        loop.exec();
+        EXPECT_FALSE(engine.IsConnected()) << "the port is closed at the end";
         output.Flush();
         out = ReadBack(m_out);
         err = ReadBack(m_err);
@@ -97,7 +100,10 @@ TEST_F(HeadlessRun, CompletedEndsWithZeroAndTheListOnStdout) {
     StartSim();
     const auto image = TestImage(40 * 128 + 17, 2);
     images[{"CPU", 248}] = image;
-    EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
+    HeadlessOptions options;
+    // By its path: the run calls it by the number the settings give it.
+    options.device = sim->DevicePath();
+    EXPECT_EQ(Run(options), kExitCompleted) << err.toStdString();
     EXPECT_TRUE(sim->CheckImage(0, image).equal);
     EXPECT_EQ(sim->Stats().transfersStarted, 1);
     const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
@@ -109,7 +115,17 @@ TEST_F(HeadlessRun, CompletedEndsWithZeroAndTheListOnStdout) {
     EXPECT_EQ(lines.mid(lines.size() - 3),
               (QStringList{"Updating Firmware! please wait.............", "Completed!",
                            QString(41, '-')}));
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(err.toStdString(), "");
+}
+
+TEST_F(HeadlessRun, TheTimeOutCountsFromTheLastByteNotFromTheStart) {
+    qsim::SimOptions o;
+    o.pace = true;  // the transfer takes its wire time, several time-outs long
+    StartSim(o);
+    images[{"CPU", 248}] = TestImage(300 * 128, 9);
+    HeadlessOptions options;
+    options.timeoutSeconds = 2;
+    EXPECT_EQ(Run(options), kExitCompleted) << err.toStdString();
 }
 
 TEST_F(HeadlessRun, WithoutAVersionRecordUpdateIsStillGiven) {
@@ -159,6 +175,18 @@ TEST_F(HeadlessRun, SilenceDuringTheTransfer) {
     EXPECT_TRUE(out.contains("Address: 500")) << "the held address line is printed at the end";
 }
 
+TEST_F(HeadlessRun, AHangUpIsReportedAndTheSilenceEndsTheRun) {
+    qsim::SimOptions o;
+    o.hangUpAfterBlocks = 10;
+    StartSim(o);
+    images[{"CPU", 248}] = TestImage(100 * 128, 7);
+    HeadlessOptions options;
+    options.timeoutSeconds = 1;
+    EXPECT_EQ(Run(options), kExitSilent);
+    EXPECT_TRUE(err.startsWith("Application Error: ")) << err.toStdString();
+    EXPECT_TRUE(err.contains("sent nothing for 1 s")) << err.toStdString();
+}
+
 TEST_F(HeadlessRun, RepeatedRestartRequestsEndTheRun) {
     qsim::SimOptions o;
     o.forceVx = 10;
@@ -174,11 +202,10 @@ TEST_F(HeadlessRun, RepeatedRestartRequestsEndTheRun) {
 
 TEST_F(HeadlessRun, NoFirmwareForTheModel) {
     qsim::SimOptions o;
-    o.partNumber = "Q4B1A10";  // a row of the table without a CPU image
+    o.partNumber = "Q4B1A10";  // a row of the table without a carried CPU image
     StartSim(o);
     EXPECT_EQ(Run(), kExitNoFirmware);
-    EXPECT_TRUE(err.contains("Error: NO CPU firmware for this model: Q4B1A10"))
-        << err.toStdString();
+    EXPECT_EQ(err.toStdString(), "Error: NO CPU firmware for this model: Q4B1A10\n") << "said once";
     EXPECT_EQ(sim->Stats().sxFrames, 0);
 }
 
@@ -196,7 +223,7 @@ TEST_F(HeadlessRun, BootAnsweredYesSendsTheBootLoaderOnly) {
     for (const auto& e : stats.errors) ADD_FAILURE() << e;
     EXPECT_TRUE(out.contains("Update boot? yes"));
     EXPECT_TRUE(out.contains("Prepare updating for Q4B1C20..."));
-    EXPECT_EQ(sim->Stats().scSent, 1) << "ended on the receiver's report";
+    EXPECT_EQ(stats.scSent, 1) << "ended on the receiver's report";
     EXPECT_TRUE(err.contains("run again without --boot yes"));
 }
 
@@ -211,7 +238,8 @@ TEST_F(HeadlessRun, BootAnsweredNoSendsTheCpuFirmware) {
 }
 
 TEST_F(HeadlessRun, PortThatDoesNotOpen) {
-    SetComDeviceOverride(kPort, "/nonexistent/receiver");
+    settings.MapPort(kPort, QStringLiteral("/nonexistent/receiver"));
     EXPECT_EQ(Run(), kExitPortNotOpened);
-    EXPECT_EQ(err, "Cannot open COM231 (/nonexistent/receiver): No such file or directory\n");
+    EXPECT_EQ(err.toStdString(),
+              "Cannot open COM231 (/nonexistent/receiver): No such file or directory\n");
 }

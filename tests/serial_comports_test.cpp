@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
+#include <fstream>
+
 #include "comports.h"
-#include "serial_settings.h"
+#include "serial_recorder.h"
 #include "support/pty.h"
 
 namespace {
@@ -60,29 +63,12 @@ TEST(ComDevicePath, NamesAndLabels) {
     EXPECT_EQ(ComPortLabel({5, ComDeviceName(5), "/tmp/x"}), "COM5 (/tmp/x)");
 }
 
-class PortSettings : public ::testing::Test {
+class Probe : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(settings.IsReady()); }
-    TempSettings settings;
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+    QTemporaryDir dir;
 };
-
-TEST_F(PortSettings, OverridesComeFromGroupPorts) {
-    settings.MapPort(200, "/dev/pts/7");
-    settings.MapPort(3, "");
-    settings.MapPort(0, "/dev/pts/1");    // not a port number
-    settings.MapPort(257, "/dev/pts/2");  // nor this
-    QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quorvex Solution"),
-                    QStringLiteral("QuorvexUpdate"));
-    store.setValue(QStringLiteral("Ports/Speed"), 9600);
-    store.setValue(QStringLiteral("Ports/COMx"), QStringLiteral("/dev/pts/3"));
-    store.setValue(QStringLiteral("COM5"), QStringLiteral("/dev/pts/4"));  // outside the group
-    store.sync();
-
-    EXPECT_EQ(LoadPortOverrides(), (PortOverrides{{3, ""}, {200, "/dev/pts/7"}}));
-    EXPECT_EQ(ComDevicePath(200), "/dev/pts/7");
-    EXPECT_EQ(ComDevicePath(3), "");
-    EXPECT_EQ(ComDevicePath(5), "/dev/ttyS4");  // mapped, not opened
-}
 
 // Holds an flock on path in a child process until the returned pipe closes.
 pid_t HoldLockInChild(const std::string& path, int* release) {
@@ -108,15 +94,14 @@ pid_t HoldLockInChild(const std::string& path, int* release) {
     return locked ? child : -1;
 }
 
-TEST_F(PortSettings, ProbeListsOpenablePortsInOrderAndSkipsHeldOnes) {
+TEST_F(Probe, ListsOpenablePortsInOrderAndSkipsHeldOnes) {
     PtyPair free1, held, free2;
     ASSERT_TRUE(free1.IsOpen() && held.IsOpen() && free2.IsOpen());
-    const std::string plainFile = settings.Dir() + "/plain";
+    const std::string plainFile = Path("plain");
     ::close(::open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
     const PortOverrides overrides = {
-        {150, free2.SlavePath()}, {12, free1.SlavePath()},
-        {99, held.SlavePath()},   {100, settings.Dir() + "/no-such-tty"},
-        {101, plainFile},
+        {150, free2.SlavePath()},   {12, free1.SlavePath()}, {99, held.SlavePath()},
+        {100, Path("no-such-tty")}, {101, plainFile},
     };
     termios before = free1.MasterTermios();
 
@@ -150,16 +135,35 @@ TEST_F(PortSettings, ProbeListsOpenablePortsInOrderAndSkipsHeldOnes) {
     EXPECT_EQ(later[1].nPort, 99u);
 }
 
-TEST_F(PortSettings, ProbeWithTheSettingsStoreCanLeaveEveryDefaultDeviceAlone) {
+TEST_F(Probe, EmptyEntriesLeaveEveryDefaultDeviceAlone) {
     PtyPair line;
     ASSERT_TRUE(line.IsOpen());
-    // Empty entries take the default devices out of the probe.
-    for (unsigned port = 1; port <= 96; ++port) settings.MapPort(port, "");
-    settings.MapPort(200, line.SlavePath());
-    const auto ports = EnumeratePorts();
+    PortOverrides overrides;
+    for (unsigned port = 1; port <= 96; ++port) overrides[port] = "";
+    overrides[200] = line.SlavePath();
+    const auto ports = EnumeratePorts(overrides);
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].nPort, 200u);
     EXPECT_EQ(ComPortLabel(ports[0]), "COM200 (" + line.SlavePath().substr(5) + ")");
+}
+
+TEST_F(Probe, NeverOpensTheConsoleAndListsItWhereTheOperatorNamedIt) {
+    PtyPair console, line;
+    ASSERT_TRUE(console.IsOpen() && line.IsOpen());
+    const std::string consoleList = Path("active");
+    std::ofstream(consoleList) << console.SlavePath().substr(5) << " tty0\n";
+    OpenWatch opens;
+    const int consoleWatch = opens.Watch(console.SlavePath());
+    const int lineWatch = opens.Watch(line.SlavePath());
+    ASSERT_GE(consoleWatch, 0);
+    ASSERT_GE(lineWatch, 0);
+
+    const auto ports = EnumeratePorts({{12, console.SlavePath()}, {13, line.SlavePath()}},
+                                      PortProbe::OverridesOnly, consoleList);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].strDevice, console.SlavePath());
+    EXPECT_EQ(ports[1].strDevice, line.SlavePath());
+    EXPECT_EQ(opens.Opened(), std::vector<int>{lineWatch}) << "the console was not probed";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// CSerialPort against real pseudo-terminals: the test plays the receiver on
-// the master side.
+// CSerialPort and CSerialLink against real pseudo-terminals: the test plays
+// the receiver on the master side.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -8,14 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <numeric>
 #include <thread>
 
 #include "serial_guard.h"
 #include "serial_recorder.h"
-#include "serial_settings.h"
+#include "seriallink.h"
 #include "serialport.h"
 #include "support/pty.h"
 
@@ -83,17 +85,13 @@ public:
 
 class SerialPort : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(settings.IsReady());
-        ASSERT_TRUE(pty.IsOpen());
-        settings.MapPort(kPort, pty.SlavePath());
-    }
+    void SetUp() override { ASSERT_TRUE(pty.IsOpen()); }
 
     template <class Port = CSerialPort>
-    std::unique_ptr<Port> Open(std::uint32_t mask = kFrameMask, unsigned port = kPort) {
+    std::unique_ptr<Port> Open(std::uint32_t mask = kFrameMask) {
         auto p = std::make_unique<Port>();
         RingInit(&p->m_rxRing, 8192, p->m_rxStore);
-        EXPECT_TRUE(p->OpenPort(&owner, port, 115200, 'N', 8, 1, mask, 512));
+        EXPECT_TRUE(p->OpenPort(&owner, kPort, pty.SlavePath(), 115200, 'N', 8, 1, mask, 512));
         return p;
     }
 
@@ -114,7 +112,6 @@ protected:
         return got;
     }
 
-    TempSettings settings;
     PtyPair pty;
     LinkRecorder owner;
 };
@@ -126,14 +123,11 @@ TEST_F(SerialPort, AllByteValuesPassBothWays) {
     std::iota(all.begin(), all.end(), 0);
 
     ASSERT_TRUE(pty.Write(all));
-    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 256));
+    ASSERT_TRUE(owner.WaitForBytes(256));
     EXPECT_EQ(TakeFromRing(*port, 512), all);
-    for (const auto& notice : owner.Notices()) {
+    EXPECT_LE(owner.Count(WM_LINK_DATA), 16u) << "one notice per wake-up, not one per byte";
+    for (const auto& notice : owner.Notices())
         EXPECT_EQ(notice.lParam, static_cast<std::intptr_t>(kPort));
-        if (notice.message == WM_LINK_DATA) {
-            EXPECT_EQ(notice.wParam, 1u);
-        }
-    }
 
     port->WritePort(all.data(), 256);
     EXPECT_EQ(pty.Read(256), all);
@@ -195,11 +189,11 @@ TEST_F(SerialPort, FailedConfigurationStepIsReportedAndLaterStepsAreSkipped) {
         SCOPED_TRACE(row.name);
         PtyPair line;
         ASSERT_TRUE(line.IsOpen());
-        settings.MapPort(portNr, line.SlavePath());
         LinkRecorder rowOwner;
         CSerialPort port;
         RingInit(&port.m_rxRing, 8192, port.m_rxStore);
-        EXPECT_TRUE(port.OpenPort(&rowOwner, portNr, row.baud, row.parity, 8, 1, row.mask, 512));
+        EXPECT_TRUE(port.OpenPort(&rowOwner, portNr, line.SlavePath(), row.baud, row.parity, 8, 1,
+                                  row.mask, 512));
         EXPECT_EQ(rowOwner.Errors(),
                   std::vector<std::string>{std::string("WARNING:  ") + row.step +
                                            " Failed with the following error: \nInvalid "
@@ -243,22 +237,26 @@ TEST_F(SerialPort, WriteDiscardsInputThatWasNotRead) {
     EXPECT_EQ(owner.Count(WM_LINK_DATA), 0u);
 }
 
-TEST_F(SerialPort, ByteThatFindsTheRingFullIsDroppedAndStillNoticed) {
+TEST_F(SerialPort, InputThatFindsTheRingFullWaitsInTheTtyUntilTheOwnerMadeRoom) {
     auto port = Open();
     StartSettled(*port, pty);
     const auto sent = Pattern(8192 + 100, 1);
     ASSERT_TRUE(pty.Write(sent));
-    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, sent.size()));
-    EXPECT_EQ(owner.Count(WM_LINK_DATA), sent.size());
+    ASSERT_TRUE(owner.WaitForBytes(8192));
+    ASSERT_TRUE(WaitForInput(pty.Slave(), 100)) << "the rest is left in the tty, none dropped";
     EXPECT_EQ(RingUsed(&port->m_rxRing), 8192u);
-    EXPECT_EQ(TakeFromRing(*port, 8192),
-              std::vector<std::uint8_t>(sent.begin(), sent.begin() + 8192));
+
+    // The owner drains without telling the port; the rest follows by itself.
+    auto got = TakeFromRing(*port, 8192);
+    ASSERT_TRUE(owner.WaitForBytes(8192 + 100));
+    const auto rest = TakeFromRing(*port, 8192);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(SerialPort, StopWhileBytesWaitEndsTheMonitorWithoutReadingThem) {
     PtyPair next;
     ASSERT_TRUE(next.IsOpen());
-    settings.MapPort(kPort + 1, next.SlavePath());
     auto port = Open();
     StartSettled(*port, pty);
 
@@ -272,8 +270,10 @@ TEST_F(SerialPort, StopWhileBytesWaitEndsTheMonitorWithoutReadingThem) {
 
     // Reopening (on another device) runs the stop handshake, as deleting does.
     std::atomic<bool> reopened{false};
-    std::thread reopen(
-        [&] { reopened = port->OpenPort(&owner, kPort + 1, 115200, 'N', 8, 1, kFrameMask, 512); });
+    std::thread reopen([&] {
+        reopened =
+            port->OpenPort(&owner, kPort + 1, next.SlavePath(), 115200, 'N', 8, 1, kFrameMask, 512);
+    });
     while (!port->m_bStopRequested) std::this_thread::sleep_for(1ms);
     owner.Release();
     RunGuarded("reopen", [&] { reopen.join(); });
@@ -386,7 +386,8 @@ TEST_F(SerialPort, SecondOpenOfAHeldPortIsRefused) {
     LinkRecorder secondOwner;
     CSerialPort second;
     RingInit(&second.m_rxRing, 8192, second.m_rxStore);
-    EXPECT_FALSE(second.OpenPort(&secondOwner, kPort, 115200, 'N', 8, 1, kFrameMask, 512));
+    EXPECT_FALSE(
+        second.OpenPort(&secondOwner, kPort, pty.SlavePath(), 115200, 'N', 8, 1, kFrameMask, 512));
     EXPECT_EQ(second.OpenErrno(), EBUSY);  // the lock, which holds even against root
     EXPECT_TRUE(secondOwner.Errors().empty());
     EXPECT_EQ(OtherProgramOpen(pty.SlavePath()), EBUSY);  // TIOCEXCL
@@ -396,20 +397,28 @@ TEST_F(SerialPort, SecondOpenOfAHeldPortIsRefused) {
 }
 
 TEST_F(SerialPort, PortThatCannotOpenReturnsFalseWithoutAReport) {
-    settings.MapPort(220, settings.Dir() + "/no-such-tty");
-    const std::string plainFile = settings.Dir() + "/plain";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string plainFile = dir.path().toStdString() + "/plain";
     ::close(::open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
-    settings.MapPort(221, plainFile);
     struct Row {
         unsigned port;
+        std::string device;
         int error;
     };
-    for (const Row row :
-         {Row{220, ENOENT}, Row{221, ENOTTY}, Row{250, ENODEV}, Row{0, EINVAL}, Row{257, EINVAL}}) {
+    const Row rows[] = {
+        {220, dir.path().toStdString() + "/no-such-tty", ENOENT},
+        {221, plainFile, ENOTTY},
+        {250, "", ENODEV},
+        {0, pty.SlavePath(), EINVAL},
+        {257, pty.SlavePath(), EINVAL},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.port);
         CSerialPort port;
         RingInit(&port.m_rxRing, 8192, port.m_rxStore);
-        EXPECT_FALSE(port.OpenPort(&owner, row.port, 115200, 'N', 8, 1, kFrameMask, 512));
+        EXPECT_FALSE(
+            port.OpenPort(&owner, row.port, row.device, 115200, 'N', 8, 1, kFrameMask, 512));
         EXPECT_EQ(port.OpenErrno(), row.error);
         EXPECT_FALSE(port.StartMonitor());
     }
@@ -420,7 +429,7 @@ TEST_F(SerialPort, HangUpIsReportedOnceAndTheMonitorGoesQuiet) {
     auto port = Open();
     StartSettled(*port, pty);
     ASSERT_TRUE(pty.Write({1, 2, 3}));
-    ASSERT_TRUE(owner.WaitForCount(WM_LINK_DATA, 3));
+    ASSERT_TRUE(owner.WaitForBytes(3));
 
     pty.CloseMaster();
     ASSERT_TRUE(owner.WaitForErrors(1));
@@ -439,6 +448,147 @@ TEST_F(SerialPort, HangUpIsReportedOnceAndTheMonitorGoesQuiet) {
     EXPECT_EQ(owner.Errors().size(), 1u);
     EXPECT_EQ(TakeFromRing(*port, 8), (std::vector<std::uint8_t>{1, 2, 3}));
     RunGuarded("delete", [&] { port.reset(); });
+}
+
+// --- CSerialLink --------------------------------------------------------------
+
+// No short period, so a piece lost, repeated or out of place shows.
+std::vector<std::uint8_t> Stream(std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    std::uint32_t state = 2463534242u;
+    for (auto& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<std::uint8_t>(state);
+    }
+    return bytes;
+}
+
+// Plays the owner: on each notice reads until the link gives nothing, until
+// want bytes have come (or no notice came within the guard time).
+std::vector<std::uint8_t> Receive(ILink& link, ListenerRecorder& listener, std::size_t want,
+                                  std::size_t* handled) {
+    std::vector<std::uint8_t> got;
+    while (got.size() < want && listener.WaitForNoticeAfter(*handled)) {
+        ++*handled;
+        DrainLink(link, &got);
+    }
+    return got;
+}
+
+class SerialLink : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pty.IsOpen()); }
+
+    // Opens the link and sees a write come through: the monitor has made the
+    // purge it makes on starting, so bytes sent now stay.
+    std::unique_ptr<CSerialLink> OpenSettled() {
+        auto link =
+            std::make_unique<CSerialLink>(SerialLinkSettings{kPort, pty.SlavePath(), false});
+        EXPECT_TRUE(link->Open(&listener));
+        const std::uint8_t mark = 0x55;
+        link->Write(&mark, 1);
+        EXPECT_EQ(pty.Read(1), std::vector<std::uint8_t>{mark});
+        return link;
+    }
+
+    PtyPair pty;
+    ListenerRecorder listener;
+};
+
+TEST_F(SerialLink, BurstArrivesWholeOnAFewNoticesAndAByteAfterTheDrainRaisesAnother) {
+    auto link = OpenSettled();
+    EXPECT_EQ(link->Kind(), LinkKind::Serial);
+    EXPECT_EQ(link->Device(), pty.SlavePath());
+    EXPECT_EQ(pty.MasterSpeed(), static_cast<speed_t>(B115200));
+
+    const auto burst = Stream(4096);
+    ASSERT_TRUE(pty.Write(burst));
+    std::size_t handled = 0;
+    EXPECT_EQ(Receive(*link, listener, burst.size(), &handled), burst);
+    EXPECT_LE(listener.Notices(), 64u) << "a notice per wake-up at most, never one per byte";
+
+    std::uint8_t byte = 0;
+    EXPECT_EQ(link->Read(&byte, 1), 0u);
+    ASSERT_TRUE(pty.Write({0x7E}));
+    EXPECT_EQ(Receive(*link, listener, 1, &handled), std::vector<std::uint8_t>{0x7E});
+}
+
+TEST_F(SerialLink, OwnerDrainingOnItsOwnThreadGetsEveryByteInOrder) {
+    auto link = OpenSettled();
+    const auto stream = Stream(1 << 16);
+    std::vector<std::uint8_t> got;
+    std::thread owner([&] {
+        std::size_t handled = 0;
+        got = Receive(*link, listener, stream.size(), &handled);
+    });
+    // Uneven pieces, so reads and drains fall at every point of the stream.
+    for (std::size_t at = 0, piece = 1; at < stream.size(); at += piece) {
+        piece = std::min<std::size_t>(1 + (at * 7919) % 700, stream.size() - at);
+        if (!pty.Write(stream.data() + at, piece)) break;
+    }
+    owner.join();
+    EXPECT_EQ(got.size(), stream.size()) << "a notice that never came stops the owner short";
+    EXPECT_EQ(got, stream);
+}
+
+TEST_F(SerialLink, AFailedStepIsAnErrorAndAHangUpLosesTheLine) {
+    auto link = OpenSettled();
+    link->SetSpeed(12345);
+    ASSERT_TRUE(listener.WaitForErrors(1));
+    pty.CloseMaster();
+    ASSERT_TRUE(listener.WaitForErrors(2));
+    using Error = ListenerRecorder::Error;
+    EXPECT_EQ(
+        listener.Errors(),
+        (std::vector<Error>{{"WARNING:  SetCommState() Failed with the following error: \nInvalid "
+                             "argument\nPort: 200\n",
+                             false},
+                            {"WARNING:  ReadFile() Failed with the following error: \nInput/output "
+                             "error\nPort: 200\n",
+                             true}}));
+    RunGuarded("close", [&] { link->Close(); });
+    EXPECT_FALSE(link->IsReady());
+}
+
+// The console list is a file of the test's own naming its pseudo-terminal.
+class ConsoleRule : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(pty.IsOpen());
+        consoleList = dir.path().toStdString() + "/active";
+        std::ofstream(consoleList) << "tty0 " << pty.SlavePath().substr(5) << "\n";
+        watch = opens.Watch(pty.SlavePath());
+        ASSERT_GE(watch, 0);
+    }
+
+    QTemporaryDir dir;
+    PtyPair pty;
+    std::string consoleList;
+    OpenWatch opens;
+    int watch = -1;
+    ListenerRecorder listener;
+};
+
+TEST_F(ConsoleRule, TheConsoleIsRefusedWithoutBeingOpenedUnlessItWasNamed) {
+    const std::string alias = dir.path().toStdString() + "/receiver";
+    ASSERT_EQ(::symlink(pty.SlavePath().c_str(), alias.c_str()), 0);
+    for (const std::string& device : {pty.SlavePath(), alias}) {
+        SCOPED_TRACE(device);
+        CSerialLink link({kPort, device, false}, consoleList);
+        EXPECT_FALSE(link.Open(&listener));
+        EXPECT_EQ(link.Refusal(), LinkRefusal::Console);
+        EXPECT_FALSE(link.IsReady());
+    }
+    EXPECT_TRUE(opens.Opened().empty());
+
+    CSerialLink named({kPort, alias, true}, consoleList);
+    EXPECT_TRUE(named.Open(&listener));
+    EXPECT_EQ(named.Refusal(), LinkRefusal::None);
+    EXPECT_TRUE(named.IsReady());
+    EXPECT_EQ(opens.Opened(), std::vector<int>{watch});
 }
 
 }  // namespace

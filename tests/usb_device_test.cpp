@@ -1,15 +1,15 @@
 // The USB link against real libusb, with emulated receivers behind umockdev.
 #include <gtest/gtest.h>
 
-#include <QSettings>
-#include <QTemporaryDir>
 #include <memory>
 #include <numeric>
 #include <thread>
 
+#include "serial_recorder.h"
 #include "support/usb_fakedevice.h"
 #include "support/usb_recording_owner.h"
 #include "usb_discovery.h"
+#include "usblink.h"
 #include "usbupdate.h"
 
 using namespace std::chrono_literals;
@@ -23,17 +23,6 @@ std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed = 0) {
     return bytes;
 }
 
-void SetConfiguredIds(const QString& ids) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution",
-                       "QuorvexUpdate");
-    if (ids.isEmpty()) {
-        settings.remove("Usb/Devices");
-    } else {
-        settings.setValue("Usb/Devices", ids);
-    }
-    settings.sync();
-}
-
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds guard = 20s) {
     const auto until = std::chrono::steady_clock::now() + guard;
     while (!condition()) {
@@ -45,8 +34,10 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds g
 
 class UsbDeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetConfiguredIds({}); }
     void TearDown() override { m_usb.reset(); }
+
+    // The vendor:product ids the operator configured.
+    void SetConfiguredIds(const char* ids) { m_ids = ParseUsbIdList(QString::fromLatin1(ids)); }
 
     FakeUsbDevice* Add(FakeUsbConfig config) {
         FakeUsbDevice* device = m_bus.Add(config);
@@ -57,7 +48,7 @@ protected:
     bool Connect() {
         if (!m_usb) m_usb = std::make_unique<CUsbUpdate>();
         m_usb->SetOwner(&m_owner);
-        if (m_usb->OpenDevice(1) == kInvalidUsbHandle) return false;
+        if (m_usb->OpenDevice(m_ids) == kInvalidUsbHandle) return false;
         m_usb->m_bOpen = 1;
         return m_usb->InitWinUsb(&m_owner);
     }
@@ -70,6 +61,7 @@ protected:
 
     FakeUsbBus m_bus;  // outlives the link
     UsbRecordingOwner m_owner;
+    std::vector<UsbId> m_ids;
     std::unique_ptr<CUsbUpdate> m_usb;
 };
 
@@ -80,7 +72,7 @@ TEST_F(UsbDeviceTest, NothingConfiguredAndNoInterfaceClassFindsNothing) {
     m_usb = std::make_unique<CUsbUpdate>();
     m_usb->SetOwner(&m_owner);
     const int starts = g_nReaderStarts.load();
-    EXPECT_EQ(m_usb->OpenDevice(1), kInvalidUsbHandle);
+    EXPECT_EQ(m_usb->OpenDevice(m_ids), kInvalidUsbHandle);
     EXPECT_EQ(g_nReaderStarts.load(), starts) << "no device, no thread";
     EXPECT_EQ(m_owner.Ring(), &g_rxRing);
     testing::internal::CaptureStdout();
@@ -308,12 +300,55 @@ TEST_F(UsbDeviceTest, DestructorWaitsForTheThread) {
     EXPECT_FALSE(g_bReaderAlive.load());
 }
 
+// --- the link the engine owns -----------------------------------------------------
+
+TEST_F(UsbDeviceTest, LinkNoticesOnTheEdgeCarriesBytesBothWaysAndCloseEndsItsThread) {
+    FakeUsbDevice* device = Add(FakeUsbConfig().At(4).Reply(FakeReply::None));
+    const auto waiting = Pattern(700, 3);
+    device->Send(waiting);  // read as 512 and 188
+    ListenerRecorder listener;
+    CUsbLink link({{0x1234, 0x5678}});
+    ASSERT_TRUE(link.Open(&listener));
+    ASSERT_TRUE(link.IsReady());
+    EXPECT_EQ(link.Device(), "/dev/bus/usb/001/004");
+
+    ASSERT_TRUE(WaitFor([] { return RingUsed(&g_rxRing) == 700; }));
+    EXPECT_EQ(listener.Notices(), 1u) << "one notice stands for both reads until the owner reads";
+    std::vector<std::uint8_t> got;
+    DrainLink(link, &got);
+    EXPECT_EQ(got, waiting);
+
+    const auto later = Pattern(20, 9);
+    device->Send(later);
+    got.clear();
+    std::size_t handled = 1;
+    while (got.size() < later.size() && listener.WaitForNoticeAfter(handled)) {
+        ++handled;
+        DrainLink(link, &got);
+    }
+    EXPECT_EQ(got, later);
+
+    const auto command = Pattern(30, 5);
+    link.Write(command.data(), command.size());
+    EXPECT_TRUE(link.WaitWritten());
+    ASSERT_TRUE(device->WaitReceived(command.size()));
+    EXPECT_EQ(device->Received(), command);
+
+    // After the reset text the device goes and comes back as the loader.
+    link.Release();
+    EXPECT_FALSE(link.IsReady());
+    EXPECT_TRUE(link.Reattach());
+    EXPECT_EQ(device->Count("claim"), 2);
+
+    link.Close();
+    EXPECT_FALSE(g_bReaderAlive.load()) << "the thread ended before Close returned";
+    EXPECT_FALSE(link.IsReady());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     RunUnderUmockdev(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     return RUN_ALL_TESTS();
 }

@@ -1,15 +1,14 @@
 // The USB link's parts that need no device: the send ring's limits, the read
-// thread's life, the written signal, and the parsers behind device discovery.
+// thread's life, the link before its device comes, the written signal, and
+// the parsers behind device discovery.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <thread>
 
+#include "serial_recorder.h"
 #include "usb_discovery.h"
 #include "usb_signal.h"
+#include "usblink.h"
 #include "usbupdate.h"
 
 using namespace std::chrono_literals;
@@ -113,6 +112,19 @@ TEST(UsbReadThread, DestructorStopsAndJoinsTheThread) {
     EXPECT_FALSE(g_bReaderRun.load());
 }
 
+TEST(UsbLink, OpensWithoutADeviceAndWaitsForIt) {
+    ListenerRecorder listener;
+    CUsbLink link({{0x1234, 0x5678}});
+    EXPECT_EQ(link.Kind(), LinkKind::Usb);
+    EXPECT_TRUE(link.Open(&listener)) << "the receiver may come later";
+    EXPECT_FALSE(link.IsReady());
+    EXPECT_FALSE(link.Reattach());
+    EXPECT_EQ(link.Device(), "USB");
+    const std::uint8_t command[] = {'l', 'o', 'g'};
+    link.Write(command, sizeof command);
+    EXPECT_EQ(RingUsed(&g_txRing), 0u) << "nothing is queued for a device that is not there";
+}
+
 TEST(UsbReadThread, WaitTxDoneWithoutAThreadGivesUpAtItsBound) {
     CUsbUpdate usb;
     std::uint8_t byte = 1;
@@ -170,19 +182,6 @@ TEST(ParseUsbIdList, Table) {
     for (const IdCase& c : cases) {
         EXPECT_EQ(ParseUsbIdList(QString::fromLatin1(c.text)), c.ids) << c.name;
     }
-}
-
-TEST(ReadConfiguredUsbIds, EmptyByDefaultAndReadFromTheSettingsFile) {
-    QTemporaryDir dir;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-    EXPECT_TRUE(ReadConfiguredUsbIds().empty());
-    // As an operator would write it by hand: unquoted, so Qt reads a list.
-    QFile file(dir.path() + "/Quorvex Solution/QuorvexUpdate.ini");
-    ASSERT_TRUE(QDir().mkpath(dir.path() + "/Quorvex Solution"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Usb]\nDevices=1234:5678,abcd:ef01\n");
-    file.close();
-    EXPECT_EQ(ReadConfiguredUsbIds(), (std::vector<UsbId>{{0x1234, 0x5678}, {0xabcd, 0xef01}}));
 }
 
 std::vector<std::uint8_t> Utf16(const std::string& text) {

@@ -118,10 +118,6 @@ Chinese</source>
         <translation>Z4 OEM 板卡升级</translation>
     </message>
     <message>
-        <source>Update boot?</source>
-        <translation>是否升级引导程序?</translation>
-    </message>
-    <message>
         <source>Error</source>
         <translation>错误</translation>
     </message>
@@ -140,10 +136,6 @@ Port: %3
 </translation>
     </message>
     <message>
-        <source>Cannot open COM%1 (%2): permission denied. Your user needs access to the device, e.g. membership of the dialout group.</source>
-        <translation>无法打开 COM%1（%2）：权限不足。您的用户需要该设备的访问权限，例如加入 dialout 组。</translation>
-    </message>
-    <message>
         <source>Toolbar</source>
         <translation>工具栏</translation>
     </message>
@@ -157,6 +149,51 @@ Port: %3
     <message>
         <source>Message:</source>
         <translation>消息：</translation>
+    </message>
+</context>
+<context>
+    <name>CLinkSetupDlg</name>
+    <message>
+        <source>Link Setup</source>
+        <translation>连接设置</translation>
+    </message>
+    <message>
+        <source>Serial Port</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>Change Baudrate to 115200 </source>
+        <translation>波特率改为 115200 </translation>
+    </message>
+    <message>
+        <source>Manual Update (Default Baudrate 9600)</source>
+        <translation>手动升级（默认波特率 9600）</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>取消(&amp;C)</translation>
+    </message>
+</context>
+<context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>About QuorvexUpdate</source>
+        <translation>关于 QuorvexUpdate</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateEngine</name>
+    <message>
+        <source>Update boot?</source>
+        <translation>是否升级引导程序?</translation>
+    </message>
+    <message>
+        <source>Cannot open COM%1 (%2): permission denied. Your user needs access to the device, e.g. membership of the dialout group.</source>
+        <translation>无法打开 COM%1（%2）：权限不足。您的用户需要该设备的访问权限，例如加入 dialout 组。</translation>
     </message>
     <message>
         <source>Connected receiver information:</source>
@@ -246,39 +283,9 @@ Port: %3
         <source>NO BOOT firmware for this model: %1</source>
         <translation>此型号没有引导固件：%1</translation>
     </message>
-</context>
-<context>
-    <name>CLinkSetupDlg</name>
     <message>
-        <source>Link Setup</source>
-        <translation>连接设置</translation>
-    </message>
-    <message>
-        <source>Serial Port</source>
-        <translation>串口</translation>
-    </message>
-    <message>
-        <source>Change Baudrate to 115200 </source>
-        <translation>波特率改为 115200 </translation>
-    </message>
-    <message>
-        <source>Manual Update (Default Baudrate 9600)</source>
-        <translation>手动升级（默认波特率 9600）</translation>
-    </message>
-    <message>
-        <source>&amp;OK</source>
-        <translation>确定(&amp;O)</translation>
-    </message>
-    <message>
-        <source>&amp;Cancel</source>
-        <translation>取消(&amp;C)</translation>
-    </message>
-</context>
-<context>
-    <name>CAboutDlg</name>
-    <message>
-        <source>About QuorvexUpdate</source>
-        <translation>关于 QuorvexUpdate</translation>
+        <source>COM%1 (%2) is the system console and was not opened. To use it, give its device path by name.</source>
+        <translation>COM%1（%2）是系统控制台，未打开。如需使用，请直接指定其设备路径。</translation>
     </message>
 </context>
 </TS>
