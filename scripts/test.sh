@@ -24,17 +24,18 @@ run() {
 }
 
 echo "== build"
-mkdir -p build && run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+mkdir -p build && run build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_WERROR=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== ASan+UBSan"
 export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p build-asan && run build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=address
+mkdir -p build-asan && run build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=address -DQUORVEX_WERROR=ON
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosan
 
-echo "== TSan (threaded link code)"
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+echo "== TSan (threaded code)"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
 mkdir -p build-tsan && run build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=thread -DQUORVEX_BUILD_APP=OFF \
-    --target ring_test serial_port_test usb_link_test sim_text_test sim_loader_test sim_faults_test
+    -DQUORVEX_WERROR=ON --target ring_test serial_port_test usb_link_test sim_text_test \
+    sim_loader_test sim_faults_test engine_serial_test
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
