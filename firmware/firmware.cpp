@@ -1,8 +1,12 @@
 #include "firmware.h"
 
+#include <QByteArrayView>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QResource>
 #include <QString>
+#include <memory>
+#include <set>
 
 void InitFirmwareResources() {
     // Registration happens at static initialisation; this only anchors the
@@ -36,4 +40,39 @@ ImageBytes CResourceImageStore::Find(std::string_view type, std::uint16_t id) co
         resource.compressionAlgorithm() != QResource::NoCompression)
         return {};
     return {resource.data(), static_cast<std::size_t>(resource.size())};
+}
+
+FirmwarePackage BuiltinFirmwarePackage() {
+    // Hashing the carried image takes a few milliseconds: once is enough.
+    static const FirmwarePackage package = [] {
+        FirmwarePackage p;
+        p.name = "built-in test image";
+        p.builtin = true;
+        p.config = CarriedImageConfig();
+        p.store = std::make_shared<const CResourceImageStore>();
+        const std::pair<const char*, const decltype(p.config.cpuRows)*> rows[] = {
+            {"CPU", &p.config.cpuRows}, {"FPGA", &p.config.fpgaRows}, {"BOOT", &p.config.bootRows}};
+        for (const auto& [type, typeRows] : rows) {
+            std::set<int> ids;
+            for (const auto& row : *typeRows) ids.insert(row.second);
+            for (int id : ids) {
+                const ImageBytes bytes = p.store->Find(type, static_cast<std::uint16_t>(id));
+                if (bytes.empty()) continue;  // rows name images only a real package has
+                p.images.push_back(
+                    {type, static_cast<std::uint16_t>(id),
+                     QStringLiteral("%1/%2/%3")
+                         .arg(QLatin1String(kFirmwareRoot), QLatin1String(type))
+                         .arg(id)
+                         .toStdString(),
+                     bytes.size(),
+                     QCryptographicHash::hash(
+                         QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                         QCryptographicHash::Sha256)
+                         .toHex()
+                         .toStdString()});
+            }
+        }
+        return p;
+    }();
+    return package;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmwarepackage.h"
 #include "imageconfig.h"
 #include "imagestore.h"
 
@@ -18,3 +19,7 @@ class CResourceImageStore : public IImageStore {
 public:
     ImageBytes Find(std::string_view type, std::uint16_t id) const override;
 };
+
+// The carried configuration and images as a package, for when no package
+// folder is chosen.
+FirmwarePackage BuiltinFirmwarePackage();

@@ -1,7 +1,7 @@
 #include "imageconfig.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -11,21 +11,40 @@ bool IsPartNumberText(const std::string& s) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); });
 }
 
+// Decimal 1..65535, digits only; 0 for anything else.
+int ParseImageId(std::string_view s) {
+    if (s.empty() || s.size() > 5) return 0;
+    int id = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return 0;
+        id = id * 10 + (c - '0');
+    }
+    return id <= 65535 ? id : 0;
+}
+
+// Words come from an untrusted file: keep the messages short.
+std::string Quoted(const std::string& word) {
+    constexpr std::size_t kShown = 40;
+    return "'" + (word.size() > kShown ? word.substr(0, kShown) + "..." : word) + "'";
+}
+
 }  // namespace
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* error) {
+bool ParseImageConfig(std::string_view text, ImageConfig* config,
+                      std::vector<std::pair<int, std::string>>* errors) {
     ImageConfig c;
+    errors->clear();
+    std::map<std::string, int> partLines;  // where each part number was first given
     std::istringstream in{std::string(text)};
     std::string line;
     int lineNo = 0;
-    auto fail = [&](const std::string& why) {
-        *error = "line " + std::to_string(lineNo) + ": " + why;
-        return false;
-    };
+    bool familyGiven = false;  // a malformed one is reported once, not as missing too
+    bool seriesGiven = false;
+    auto fail = [&](std::string why) { errors->emplace_back(lineNo, std::move(why)); };
     while (std::getline(in, line)) {
         ++lineNo;
         if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
@@ -35,36 +54,81 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* e
         std::vector<std::string> args;
         for (std::string w; words >> w;) args.push_back(w);
         if (key == "loader-family") {
+            familyGiven = true;
             if (args.size() != 1 || args[0].size() != 4 || !IsPartNumberText(args[0]))
-                return fail("loader-family takes one 4-character prefix");
-            c.loaderFamily = args[0];
+                fail("loader-family takes one 4-character prefix");
+            else
+                c.loaderFamily = args[0];
         } else if (key == "series") {
+            seriesGiven = true;
             if (args.size() != 1 || args[0].size() != 2 || !IsPartNumberText(args[0]))
-                return fail("series takes one 2-character prefix");
-            c.seriesPrefix = args[0];
+                fail("series takes one 2-character prefix");
+            else
+                c.seriesPrefix = args[0];
         } else if (key == "fpga") {
-            if (args.empty()) return fail("fpga takes prefixes");
+            if (args.empty()) fail("fpga takes prefixes");
             for (const auto& p : args) {
                 if (p.size() < 5 || p.size() > 7 || !IsPartNumberText(p))
-                    return fail("fpga prefix '" + p + "' is not 5 to 7 digits or capitals");
-                c.fpgaPrefixes.push_back(p);
+                    fail("fpga prefix " + Quoted(p) + " is not 5 to 7 digits or capitals");
+                else
+                    c.fpgaPrefixes.push_back(p);
             }
         } else if (key == "cpu") {
-            if (args.size() != 2 || args[0].size() != 7 || !IsPartNumberText(args[0]))
-                return fail("cpu takes a 7-character part number and an id");
-            char* end = nullptr;
-            const long id = std::strtol(args[1].c_str(), &end, 10);
-            if (*end != '\0' || id <= 0 || id > 65535) return fail("image id must be 1..65535");
-            c.cpuRows.emplace_back(args[0], static_cast<int>(id));
+            if (args.size() < 2) {
+                fail("cpu takes a 7-character part number and an id");
+                continue;
+            }
+            const std::size_t before = errors->size();
+            const std::string& pn = args[0];
+            if (pn.size() != 7 || !IsPartNumberText(pn)) {
+                fail("part number " + Quoted(pn) + " is not 7 digits or capitals");
+            } else if (auto [at, fresh] = partLines.emplace(pn, lineNo); !fresh) {
+                fail("part number " + pn + " given twice (first on line " +
+                     std::to_string(at->second) + ")");
+            }
+            const int cpuId = ParseImageId(args[1]);
+            if (cpuId == 0) fail("image id " + Quoted(args[1]) + " must be 1..65535");
+            int fpgaId = 0;
+            int bootId = 0;
+            for (std::size_t i = 2; i < args.size(); ++i) {
+                const std::string& w = args[i];
+                const bool isFpga = StartsWith(w, "fpga=");
+                if (!isFpga && !StartsWith(w, "boot=")) {
+                    fail(Quoted(w) + " is neither fpga=<id> nor boot=<id>");
+                    continue;
+                }
+                int& slot = isFpga ? fpgaId : bootId;
+                const std::string name = isFpga ? "fpga=" : "boot=";
+                if (slot != 0) {
+                    fail(name + " given twice");
+                } else if ((slot = ParseImageId(std::string_view(w).substr(5))) == 0) {
+                    slot = -1;  // a second one is still "given twice"
+                    fail(name + " image id " + Quoted(w.substr(5)) + " must be 1..65535");
+                }
+            }
+            if (errors->size() != before) continue;
+            c.cpuRows.emplace_back(pn, cpuId);
+            if (fpgaId > 0) c.fpgaRows.emplace_back(pn, fpgaId);
+            if (bootId > 0) c.bootRows.emplace_back(pn, bootId);
         } else {
-            return fail("unknown entry '" + key + "'");
+            fail("unknown entry " + Quoted(key));
         }
     }
-    if (c.loaderFamily.empty() || c.seriesPrefix.empty()) {
-        *error = "loader-family and series are required";
-        return false;
-    }
+    lineNo = 0;
+    if (!familyGiven) fail("loader-family is required");
+    if (!seriesGiven) fail("series is required");
     *config = std::move(c);
-    return true;
+    return errors->empty();
 }
 
+bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* error) {
+    ImageConfig c;
+    std::vector<std::pair<int, std::string>> errors;
+    if (ParseImageConfig(text, &c, &errors)) {
+        *config = std::move(c);
+        return true;
+    }
+    const auto& [line, why] = errors.front();
+    *error = line > 0 ? "line " + std::to_string(line) + ": " + why : why;
+    return false;
+}

@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
-#include "imageconfig.h"
 #include "firmware.h"
+#include "imageconfig.h"
 #include "imagestore.h"
 
 TEST(ImageConfig, CarriedDataHasTheExpectedShape) {
@@ -47,6 +47,39 @@ TEST(ImageConfig, MalformedLinesAreRejectedWithTheirNumber) {
         ParseImageConfig("loader-family Q4B1 # c\nseries Q4\n\ncpu Q4B1C20 248\n", &c, &error))
         << error;
     EXPECT_EQ(c.cpuRows.size(), 1u);
+}
+
+TEST(ImageConfig, EveryProblemIsListedWithItsLine) {
+    constexpr std::string_view text =
+        "loader-family Q4B1\n"
+        "cpu Q4B1C20 248 fpga=0\n"
+        "cpu Q4B1C21 248 boot=7 boot=8 x\n"
+        "cpu Q4B1C20 249\n";
+    ImageConfig c;
+    std::vector<std::pair<int, std::string>> errors;
+    EXPECT_FALSE(ParseImageConfig(text, &c, &errors));
+    EXPECT_EQ(errors, (std::vector<std::pair<int, std::string>>{
+                          {2, "fpga= image id '0' must be 1..65535"},
+                          {3, "boot= given twice"},
+                          {3, "'x' is neither fpga=<id> nor boot=<id>"},
+                          {4, "part number Q4B1C20 given twice (first on line 2)"},
+                          {0, "series is required"}}));
+    std::string first;
+    EXPECT_FALSE(ParseImageConfig(text, &c, &first));
+    EXPECT_EQ(first, "line 2: fpga= image id '0' must be 1..65535");
+}
+
+TEST(ImageTable, CpuRowsMayNameFpgaAndBootImages) {
+    ImageConfig c;
+    c.cpuRows = {{"Q4FA0K1", 250}, {"Q4FA0K2", 250}};
+    c.fpgaRows = {{"Q4FA0K1", 12}};
+    c.bootRows = {{"Q4FA0K2", 7}};
+    CImageTable t;
+    t.BuildImageTable(c);
+    EXPECT_EQ(t.GetFpgaImage("Q4FA0K1"), 12);
+    EXPECT_EQ(t.GetBootImage("Q4FA0K1"), 0);
+    EXPECT_EQ(t.GetFpgaImage("Q4FA0K2"), 0);
+    EXPECT_EQ(t.GetBootImage("Q4FA0K2"), 7);
 }
 
 TEST(ImageTable, LookupsFollowTheConfiguredRows) {

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imageconfig.h"
+#include "imagestore.h"
+
+// One thing wrong with a firmware package, naming its file (and line, for
+// images.conf). Errors make the package unusable; warnings do not.
+struct PackageProblem {
+    enum class Severity { Error, Warning };
+    Severity severity = Severity::Error;
+    std::string file;  // relative to the package folder, e.g. "CPU/248.bin"; "" for the folder
+    int line = 0;      // 1-based line in that file, 0 when it does not apply
+    std::string message;
+};
+
+// "images.conf:12: ..." / "CPU/248.bin: ..." / "warning: FPGA/9.bin: ...".
+std::string DescribeProblem(const PackageProblem& problem);
+
+// An image a package holds, as the summary and the logs name it.
+struct PackageImage {
+    std::string type;  // "CPU", "FPGA" or "BOOT"
+    std::uint16_t id = 0;
+    std::string file;  // relative path, "CPU/248.bin"; the resource path for the built-in one
+    std::size_t size = 0;
+    std::string sha256;  // lower-case hex
+};
+
+// The images and their configuration, from a folder or built into the
+// program. Its store stays valid as long as any copy of the package lives.
+struct FirmwarePackage {
+    std::string name;    // the folder's name, or "built-in test image"
+    std::string folder;  // absolute path; empty for the built-in package
+    bool builtin = false;
+    ImageConfig config;
+    std::shared_ptr<const IImageStore> store;
+    std::vector<PackageImage> images;  // in type (CPU, FPGA, BOOT), then id order
+};
+
+// The biggest image a package may hold.
+inline constexpr std::size_t kMaxPackageImage = 64u << 20;
+
+// Reads and checks the package in folder: images.conf (the format of the
+// built-in one; a cpu row may also name "fpga=<id>" and "boot=<id>"), the
+// images as CPU/<id>.bin, FPGA/<id>.bin and BOOT/<id>.bin, and SHA256SUMS if
+// present (as sha256sum writes it, paths relative to the folder). Every
+// problem is listed at once. The folder's content is untrusted: paths that
+// are absolute or leave the folder, links pointing outside it and images
+// over kMaxPackageImage are refused. Nothing when any error was found: an
+// invalid package is never used, not even in part. problems is replaced
+// (errors and warnings, in the order found); it may be null.
+std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
+                                                   std::vector<PackageProblem>* problems);
+
+// The folders packages are looked for in by name, first match first:
+// $XDG_DATA_HOME/quorvexupdate/firmware (~/.local/share/... when unset) and
+// dataDir/firmware (the installed data folder).
+std::vector<std::string> PackageSearchFolders(const std::string& dataDir);
+// The packages found there: each sub-folder holding an images.conf, by
+// name; a name found twice is taken from the first folder. Not validated.
+struct PackageEntry {
+    std::string name;
+    std::string folder;
+};
+std::vector<PackageEntry> FindPackages(const std::vector<std::string>& searchFolders);
