@@ -20,6 +20,10 @@
 #include "linkfactory.h"
 #include "updateengine.h"
 
+#ifndef QUORVEX_DATA_DIR
+#error "the installed data folder, where packages are looked for by name"
+#endif
+
 namespace {
 
 // Self-pipe: the handler only writes a byte; the event loop reads it.
@@ -108,6 +112,7 @@ int RunHeadless(int argc, char** argv) {
         output.Error(QStringLiteral("quorvexupdate: ") + error);
         return kExitBadArguments;
     }
+    if (options.check) return CheckFirmwarePackage(options.firmware, QUORVEX_DATA_DIR, output);
     if (!InstallStopSignals()) {
         output.Error(QStringLiteral("quorvexupdate: cannot watch for Ctrl-C"));
         return kExitBadArguments;
@@ -115,7 +120,7 @@ int RunHeadless(int argc, char** argv) {
 
     const CResourceImageStore store;
     UpdateEngine engine(RealLinks(), CarriedImageConfig(), store);
-    CHeadlessRun run(engine, options, output);
+    CHeadlessRun run(engine, options, output, QUORVEX_DATA_DIR);
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;

@@ -45,10 +45,12 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption restarts(QStringLiteral("max-restarts"), {}, QStringLiteral("N"));
     const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption firmware(QStringLiteral("firmware"), {}, QStringLiteral("PACKAGE"));
+    const QCommandLineOption check(QStringLiteral("check"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {headless, port, usb, manual, baud, boot, timeout, restarts, log, help, version});
+    parser.addOptions({headless, port, usb, manual, baud, boot, timeout, restarts, log, firmware,
+                       check, help, version});
     parser.addPositionalArgument(QStringLiteral("PORT"), {});
 
     if (!parser.parse(args)) {
@@ -63,6 +65,27 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
         return true;
     }
 
+    // A missing --firmware is not a bad command line: the run says which
+    // package to give and ends with its own status.
+    const QStringList firmwares = parser.values(firmware);
+    if (firmwares.size() > 1) {
+        *error = QStringLiteral("more than one --firmware given");
+        return false;
+    }
+    if (!firmwares.isEmpty()) {
+        o.firmware = firmwares.front();
+        if (o.firmware.isEmpty()) {
+            *error = QStringLiteral("--firmware needs a folder, a package name or builtin");
+            return false;
+        }
+    }
+    o.check = parser.isSet(check);
+    if (o.check && o.firmware.isEmpty()) {
+        *error =
+            QStringLiteral("--check needs --firmware DIR, --firmware NAME or --firmware builtin");
+        return false;
+    }
+
     QStringList ports = parser.positionalArguments();
     if (parser.isSet(port)) ports += parser.values(port);
     o.link.m_bUsb = parser.isSet(usb);
@@ -74,7 +97,7 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
         *error = QStringLiteral("give either a serial port or --usb, not both");
         return false;
     }
-    if (!o.link.m_bUsb) {
+    if (!o.link.m_bUsb && !(o.check && ports.isEmpty())) {
         if (ports.isEmpty()) {
             *error = QStringLiteral("no port given (e.g. COM5, 5, /dev/ttyUSB0, or --usb)");
             return false;
@@ -136,17 +159,28 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
 
 QString HeadlessUsage() {
     return QStringLiteral(
-        "Usage: quorvexupdate --headless [OPTION]... PORT\n"
-        "       quorvexupdate --headless [OPTION]... --usb\n"
+        "Usage: quorvexupdate --headless --firmware PACKAGE [OPTION]... PORT\n"
+        "       quorvexupdate --headless --firmware PACKAGE [OPTION]... --usb\n"
+        "       quorvexupdate --headless --firmware PACKAGE --check\n"
         "Updates the firmware of one Z4 receiver without a window: connects, reads the\n"
         "receiver's version record, gives the Update command and prints every line of\n"
         "the message list on standard output.\n"
+        "\n"
+        "PACKAGE is a firmware package folder (images.conf, CPU/, FPGA/, BOOT/), the\n"
+        "name of an installed package, or builtin: the built-in test image, which only\n"
+        "the simulated receiver takes (./builtin for a folder of that name). A name\n"
+        "without a slash that is not an existing file or folder is looked up in\n"
+        "$XDG_DATA_HOME/quorvexupdate/firmware, then in the installed data folder's\n"
+        "firmware folder.\n"
         "\n"
         "PORT is a COM number (COM5 or 5; see the settings file, group Ports) or a\n"
         "device path (/dev/ttyUSB0, /dev/serial/by-id/...). A device path is used by\n"
         "this run only; nothing is written to the settings file.\n"
         "\n"
         "Options:\n"
+        "  --firmware PACKAGE   the firmware package to send (required)\n"
+        "  --check              check the package and print what it holds; no port\n"
+        "                       is needed or opened\n"
         "  --port PORT          the port, as an option\n"
         "  --usb                use the USB link instead of a serial port\n"
         "  --manual-restart     the operator restarts the receiver by hand (the loader\n"
@@ -165,7 +199,8 @@ QString HeadlessUsage() {
         "otherwise plain lines are printed, with at most one progress line per 5%.\n"
         "\n"
         "Exit status:\n"
-        "  0    \"Completed!\": the receiver confirmed the update\n"
+        "  0    \"Completed!\": the receiver confirmed the update; with --check, the\n"
+        "       package is usable\n"
         "  2    bad arguments, or the log file cannot be written\n"
         "  3    the port could not be opened\n"
         "  4    no answer from the receiver: within the time-out it sent neither a\n"
@@ -175,5 +210,7 @@ QString HeadlessUsage() {
         "  7    the receiver asked for a restart (\"VX\") more than --max-restarts times\n"
         "  8    boot loader sent (--boot yes): restart the receiver and run again for\n"
         "       the CPU firmware\n"
+        "  9    no firmware package given, or it is not usable (every problem is\n"
+        "       listed); the port was not opened\n"
         "  130  interrupted (SIGINT or SIGTERM); the port was closed first\n");
 }

@@ -17,6 +17,7 @@ enum HeadlessExit : int {
     kExitSilent = 6,           // the receiver answered once, then went silent too long
     kExitTooManyRestarts = 7,  // "VX" more often than --max-restarts
     kExitBootSent = 8,         // boot loader sent: restart the receiver, run again
+    kExitBadPackage = 9,       // no firmware package given, or it is not usable
     kExitInterrupted = 130,    // SIGINT or SIGTERM; the port was closed first
 };
 
@@ -27,6 +28,8 @@ struct HeadlessOptions {
     int timeoutSeconds = 30;  // without a byte from the receiver
     int maxRestarts = 3;      // "VX" restarts taken before giving up
     QString logFile;
+    QString firmware;    // --firmware: a folder, an installed package's name or "builtin"
+    bool check = false;  // --check: only check the package; no port is needed
     bool help = false;
     bool version = false;
 };

@@ -1,10 +1,14 @@
 #include "headless_output.h"
 
 #include <QFile>
+#include <QStringList>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "imagetable.h"
 
 namespace {
 
@@ -184,4 +188,79 @@ void CHeadlessOutput::Note(const QString& text) {
     Flush();
     Plain(text);
     Terminal(text);
+}
+
+QString PackageSummary(const FirmwarePackage& package,
+                       const std::vector<PackageProblem>& problems) {
+    const ImageConfig& config = package.config;
+    QStringList lines;
+    auto field = [&](const char* label, const QString& value) {
+        lines << QStringLiteral("%1 %2").arg(QLatin1String(label), -14).arg(value);
+    };
+    field("Package:", QString::fromStdString(package.name));
+    field("Folder:", package.builtin ? QStringLiteral("(built into the program)")
+                                     : QString::fromStdString(package.folder));
+    field("Loader family:", QString::fromStdString(config.loaderFamily));
+    field("Series:", QString::fromStdString(config.seriesPrefix));
+    QStringList fpga;
+    for (const std::string& prefix : config.fpgaPrefixes) fpga << QString::fromStdString(prefix);
+    field("FPGA prefixes:", fpga.isEmpty() ? QStringLiteral("none") : fpga.join(QLatin1Char(' ')));
+
+    // The ids a row names, as the engine will look them up.
+    CImageTable table;
+    table.BuildImageTable(config);
+    std::vector<std::array<QString, 4>> rows{{QStringLiteral("Part number"),
+                                              QStringLiteral("Image"), QStringLiteral("Size"),
+                                              QStringLiteral("SHA-256")}};
+    auto addRow = [&](const std::string& partNumber, const char* type, int id) {
+        if (id <= 0) return;
+        const auto found =
+            std::find_if(package.images.begin(), package.images.end(), [&](const PackageImage& i) {
+                return i.type == type && i.id == static_cast<std::uint16_t>(id);
+            });
+        const QString pn = QString::fromStdString(partNumber);
+        if (found == package.images.end()) {
+            // A row may name an image the package does not hold (the built-in
+            // table does); that part number then gets no update.
+            rows.push_back({pn, QStringLiteral("%1/%2.bin").arg(QLatin1String(type)).arg(id),
+                            QStringLiteral("-"), QStringLiteral("not in the package")});
+            return;
+        }
+        rows.push_back({pn, QString::fromStdString(found->file),
+                        QString::number(static_cast<qulonglong>(found->size)),
+                        QString::fromStdString(found->sha256)});
+    };
+    for (const auto& [partNumber, cpuId] : config.cpuRows) {
+        addRow(partNumber, "CPU", cpuId);
+        addRow(partNumber, "FPGA", table.GetFpgaImage(partNumber));
+        addRow(partNumber, "BOOT", table.GetBootImage(partNumber));
+    }
+    std::array<qsizetype, 4> width{};
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    lines << QString();
+    for (const auto& row : rows) {
+        lines << (row[0].leftJustified(width[0]) + QStringLiteral("  ") +
+                  row[1].leftJustified(width[1]) + QStringLiteral("  ") +
+                  row[2].rightJustified(width[2]) + QStringLiteral("  ") + row[3]);
+    }
+
+    int warnings = 0;
+    for (const PackageProblem& problem : problems) {
+        if (problem.severity != PackageProblem::Severity::Warning) continue;
+        if (warnings++ == 0) lines << QString();
+        lines << QString::fromStdString(DescribeProblem(problem));
+    }
+    lines << QString();
+    auto count = [](std::size_t n, const char* what) {
+        return QStringLiteral("%1 %2%3")
+            .arg(n)
+            .arg(QLatin1String(what))
+            .arg(n == 1 ? QString() : QStringLiteral("s"));
+    };
+    lines << QStringLiteral("Valid: %1, %2, %3.")
+                 .arg(count(config.cpuRows.size(), "part number"),
+                      count(package.images.size(), "image"),
+                      count(static_cast<std::size_t>(warnings), "warning"));
+    return lines.join(QLatin1Char('\n'));
 }

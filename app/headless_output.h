@@ -4,6 +4,9 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
+
+#include "firmwarepackage.h"
 
 // Where a headless run writes what the window would show. Message-list lines
 // go to standard output as they are added. On a terminal the address line
@@ -56,3 +59,9 @@ private:
 // B 612 kB/s 0:03 left". Rate and time left only when sent > 0 and seconds > 0.
 QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t sent, double seconds,
                      int barWidth);
+
+// What --check prints for a usable package: its name and folder, the
+// prefixes, one table row per image each part number is given (part number,
+// image file, size, SHA-256; columns aligned), then the warnings among
+// problems. Lines joined by '\n', no trailing one.
+QString PackageSummary(const FirmwarePackage& package, const std::vector<PackageProblem>& problems);

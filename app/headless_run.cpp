@@ -3,9 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "firmware.h"
 #include "headless_output.h"
 #include "linksettings.h"
 #include "settings.h"
@@ -39,8 +45,8 @@ CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& o
 }  // namespace
 
 CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
-                           CHeadlessOutput& output)
-    : m_engine(engine), m_options(options), m_output(output) {
+                           CHeadlessOutput& output, std::string dataDir)
+    : m_engine(engine), m_options(options), m_output(output), m_dataDir(std::move(dataDir)) {
     m_options.link = RunLinkChoice(options, LoadPortOverrides());
     m_engine.SetLinkChoice(m_options.link);
     m_engine.SetPrompter(this);
@@ -77,7 +83,26 @@ QString CHeadlessRun::PortName() const {
         .arg(QString::fromStdString(ChoiceDevice(m_options.link)));
 }
 
+bool CHeadlessRun::TakePackage() {
+    std::vector<PackageProblem> problems;
+    QString reason;
+    std::optional<FirmwarePackage> package =
+        ResolveFirmwarePackage(m_options.firmware, m_dataDir, &problems, &reason);
+    // Warnings too: the operator should see them even when the run goes on.
+    for (const PackageProblem& problem : problems)
+        m_output.Error(QString::fromStdString(DescribeProblem(problem)));
+    if (!package) {
+        Finish(kExitBadPackage, reason);
+        return false;
+    }
+    m_engine.SetPackage(std::move(*package));
+    return true;
+}
+
 void CHeadlessRun::Start() {
+    // Before the port: a run that cannot send the right images must not
+    // disturb the receiver at all.
+    if (!TakePackage()) return;
     if (!m_engine.OnConnect()) {
         Finish(kExitPortNotOpened,
                PortOpenFailure(m_options.link.m_nComPort, ChoiceDevice(m_options.link)));
@@ -209,4 +234,67 @@ QString PortOpenFailure(int comPort, const std::string& device) {
                    ". Your user needs access to the device, e.g. membership of the "
                    "dialout group.");
     return head + QStringLiteral("in use by another program, or not a serial port");
+}
+
+std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
+                                                      const std::string& dataDir,
+                                                      std::vector<PackageProblem>* problems,
+                                                      QString* reason) {
+    if (firmware.isEmpty()) {
+        *reason = QStringLiteral(
+            "No firmware package given: give its folder with --firmware DIR, or an installed "
+            "package's name with --firmware NAME. --firmware builtin sends the built-in test "
+            "image, which only the simulated receiver takes.");
+        return std::nullopt;
+    }
+    if (firmware == QLatin1String("builtin")) return BuiltinFirmwarePackage();
+
+    std::string folder;
+    if (firmware.contains(QLatin1Char('/')) || QFileInfo::exists(firmware)) {
+        folder = QFile::encodeName(firmware).toStdString();
+    } else {
+        const std::vector<std::string> searched = PackageSearchFolders(dataDir);
+        const std::vector<PackageEntry> found = FindPackages(searched);
+        const std::string name = QFile::encodeName(firmware).toStdString();
+        const auto entry = std::find_if(found.begin(), found.end(),
+                                        [&](const PackageEntry& e) { return e.name == name; });
+        if (entry == found.end()) {
+            QStringList folders;
+            for (const std::string& f : searched) folders << QString::fromStdString(f);
+            *reason = QStringLiteral(
+                          "No firmware package named %1 in %2. Give the package's folder with "
+                          "--firmware DIR.")
+                          .arg(firmware, folders.join(QStringLiteral(" or ")));
+            return std::nullopt;
+        }
+        folder = entry->folder;
+    }
+    std::vector<PackageProblem> found;
+    std::optional<FirmwarePackage> package = LoadFirmwarePackage(folder, &found);
+    const auto errors = std::count_if(found.begin(), found.end(), [](const PackageProblem& p) {
+        return p.severity == PackageProblem::Severity::Error;
+    });
+    problems->insert(problems->end(), found.begin(), found.end());
+    if (!package)
+        *reason = QStringLiteral("The firmware package %1 is not usable (%2 %3).")
+                      .arg(QString::fromStdString(folder))
+                      .arg(errors)
+                      .arg(errors == 1 ? QStringLiteral("error") : QStringLiteral("errors"));
+    return package;
+}
+
+int CheckFirmwarePackage(const QString& firmware, const std::string& dataDir,
+                         CHeadlessOutput& output) {
+    std::vector<PackageProblem> problems;
+    QString reason;
+    const std::optional<FirmwarePackage> package =
+        ResolveFirmwarePackage(firmware, dataDir, &problems, &reason);
+    if (!package) {
+        for (const PackageProblem& problem : problems)
+            output.Error(QString::fromStdString(DescribeProblem(problem)));
+        output.Error(reason);
+        return kExitBadPackage;
+    }
+    output.Note(PackageSummary(*package, problems));
+    return kExitCompleted;
 }

@@ -3,8 +3,11 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "firmwarepackage.h"
 #include "headless_options.h"
 #include "iprompter.h"
 
@@ -12,8 +15,9 @@ class CHeadlessOutput;
 class UpdateEngine;
 enum class UpdateOutcome;
 
-// Drives one update through the engine, the way an operator would: connect,
-// wait for the identification, give Update, and follow the engine's signals
+// Drives one update through the engine, the way an operator would: take the
+// firmware package, connect, wait for the identification, give Update, and
+// follow the engine's signals
 // until it reports the outcome. It adds no protocol of its own; it only
 // decides when the run is over and with which exit status. It is the
 // engine's prompter: "Update boot?" is answered from the options, errors are
@@ -23,10 +27,13 @@ class CHeadlessRun : public QObject, public IPrompter {
 
 public:
     // Gives the engine the options' link and itself as the prompter.
-    CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options, CHeadlessOutput& output);
+    // Installed packages are looked for by name under dataDir too.
+    CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options, CHeadlessOutput& output,
+                 std::string dataDir);
     ~CHeadlessRun() override;
 
-    // Connects. When the port does not open, the run is over at once.
+    // Gives the engine the package, then connects. Without a usable package,
+    // or when the port does not open, the run is over at once.
     void Start();
     // The operator asked to stop: the port is closed, the run ends.
     void Interrupt();
@@ -44,6 +51,7 @@ signals:
     void finished(int exitCode);
 
 private:
+    bool TakePackage();
     void Finish(int code, const QString& message);
     void OnIdentificationEnded(bool recordFound);
     void OnRestartRequested();
@@ -55,6 +63,7 @@ private:
     UpdateEngine& m_engine;
     HeadlessOptions m_options;
     CHeadlessOutput& m_output;
+    std::string m_dataDir;
     QTimer m_silence;  // restarted by every byte from the receiver
     QString m_shownError;
     bool m_bRecordFound = false;
@@ -69,3 +78,17 @@ private:
 // Why the port did not open, for the operator: the device and the system's
 // reason where it can be found without opening the device again.
 QString PortOpenFailure(int comPort, const std::string& device);
+
+// The package --firmware names: "builtin", else a folder when the text has a
+// slash or names an existing path, else an installed package of that name.
+// Every problem found is added to problems; nothing, with *reason saying why
+// in one line, when there is no usable package.
+std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
+                                                      const std::string& dataDir,
+                                                      std::vector<PackageProblem>* problems,
+                                                      QString* reason);
+
+// --check: the package's summary on standard output, or its problems on
+// standard error. Opens nothing else. The exit status.
+int CheckFirmwarePackage(const QString& firmware, const std::string& dataDir,
+                         CHeadlessOutput& output);

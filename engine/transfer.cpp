@@ -123,6 +123,7 @@ void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
     if (IsSerial()) SetSpeed(115200);
     ProtocolWait(100);
 
+    m_pTransferStore = m_package ? m_package->store : nullptr;
     t.m_bHasFpga =
         DecideFpga(m_strFpgaVersion, m_strBootVersion, m_strPartNumber, m_pConfig->fpgaPrefixes);
     t.m_nTotalSize = 0;
@@ -174,6 +175,12 @@ void UpdateEngine::StartBootUpdate(std::uint16_t bootId) {
 }
 
 void UpdateEngine::SendFirstBlock() {
+    // Which images these are, before the first of them goes out.
+    if (m_package)
+        AddLine(m_package->builtin ? tr("Firmware package: built-in test image")
+                                   : tr("Firmware package: %1 (%2)")
+                                         .arg(QString::fromStdString(m_package->name),
+                                              QString::fromStdString(m_package->folder)));
     CTransferState& t = m_transfer;
     t.m_nPos = 0;
     std::uint8_t block[kBlockSize] = {};

@@ -77,7 +77,17 @@ bool UpdateEngine::IsSerial() const {
     return m_pLink && m_pLink->Kind() == LinkKind::Serial;
 }
 
+void UpdateEngine::SetPackage(FirmwarePackage package) {
+    m_package = std::move(package);
+    UseFirmware(m_package->config, *m_package->store);
+}
+
 void UpdateEngine::SetFirmware(const ImageConfig& config, const IImageStore& store) {
+    m_package.reset();
+    UseFirmware(config, store);
+}
+
+void UpdateEngine::UseFirmware(const ImageConfig& config, const IImageStore& store) {
     m_pConfig = &config;
     m_pStore = &store;
     m_mapImageIds = CImageTable();

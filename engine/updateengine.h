@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "blocksource.h"
+#include "firmwarepackage.h"
 #include "imageconfig.h"
 #include "imagestore.h"
 #include "imagetable.h"
@@ -53,6 +55,9 @@ public:
     const CLinkChoice& LinkChoice() const { return m_choice; }
     // The images and the part-number table; both must outlive the engine.
     void SetFirmware(const ImageConfig& config, const IImageStore& store);
+    // A whole package, kept by the engine; each update names it in the list.
+    void SetPackage(FirmwarePackage package);
+    const FirmwarePackage* Package() const { return m_package ? &*m_package : nullptr; }
     // Questions and boxes; null gives a prompter that answers No and shows nothing.
     void SetPrompter(IPrompter* prompter);
 
@@ -123,6 +128,8 @@ private:
     int OnVxReply() override;
     void ClearAwaitCompletion() override;
 
+    void UseFirmware(const ImageConfig& config, const IImageStore& store);
+
     // Identification (updateengine.cpp)
     bool OpenLink();
     void OnTimer(int id);
@@ -155,6 +162,7 @@ private:
     void FirmwareMissing(const QString& message);
 
     LinkFactory m_makeLink;
+    std::optional<FirmwarePackage> m_package;
     const ImageConfig* m_pConfig = nullptr;
     const IImageStore* m_pStore = nullptr;
     IPrompter* m_pPrompter = nullptr;
@@ -189,6 +197,9 @@ private:
     // The transfer.
     CTransferState m_transfer;
     std::vector<std::uint8_t> m_bootImage;  // the patched copy of a boot image
+    // The store the running transfer reads from, kept alive when another
+    // package is chosen meanwhile.
+    std::shared_ptr<const IImageStore> m_pTransferStore;
     std::string m_strLastCommand;
     std::uint32_t m_nProgressMax = 0;
     bool m_bSending = false;

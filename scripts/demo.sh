@@ -2,7 +2,8 @@
 # A full firmware update against the simulated receiver, without a window:
 # installs what is missing, builds the program and the simulator, serves a
 # simulated Z4 receiver on a pseudo-terminal, names it COM200 in a throw-away
-# settings file and updates it with the carried 2,937,712-byte CPU image.
+# settings file and updates it with the built-in test image (a 2,937,712-byte
+# CPU image the simulator takes; not firmware for a real receiver).
 #
 # QUORVEX_BUILD_DIR=DIR  use the program and simulator already built in DIR
 #                        (nothing is built)
@@ -58,8 +59,8 @@ mkdir -p "$XDG_CONFIG_HOME/Quorvex Solution"
 printf '[Ports]\nCOM200=%s\n' "$work/receiver" > "$XDG_CONFIG_HOME/Quorvex Solution/QuorvexUpdate.ini"
 
 echo "== simulated receiver on $(head -n 1 "$work/sim.out") (COM200)"
-echo "== quorvexupdate --headless COM200 $*"
+echo "== quorvexupdate --headless --firmware builtin COM200 $*"
 status=0
-"$program" --headless COM200 "$@" || status=$?
+"$program" --headless --firmware builtin COM200 "$@" || status=$?
 echo "== exit status $status"
 exit "$status"

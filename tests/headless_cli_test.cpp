@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
 
 #include "receiversim.h"
@@ -30,12 +34,13 @@ struct Result {
     QString out, err;
 };
 
-// Each test gets an empty configuration directory of its own.
+// Each test gets empty configuration and data directories of its own.
 class Cli : public ::testing::Test {
 protected:
     QProcessEnvironment Environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.Path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nonexistent"));
         return env;
     }
@@ -66,12 +71,37 @@ protected:
     }
 
     TempSettings settings;
+    QTemporaryDir data;
 };
 
 QByteArray CarriedImage() {
     QFile f(QStringLiteral(QUORVEX_CPU_IMAGE_PATH));
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     return f.readAll();
+}
+
+QByteArray Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path())) << path.toStdString();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// A package as an operator lays it out: images.conf, the images by type and
+// id, and SHA256SUMS over them.
+void WritePackage(const QString& folder, const QByteArray& conf,
+                  const std::map<QString, QByteArray>& images) {
+    WriteFile(folder + "/images.conf", conf);
+    QByteArray sums;
+    for (const auto& [path, bytes] : images) {
+        WriteFile(folder + '/' + path, bytes);
+        sums += Sha256(bytes) + "  " + path.toUtf8() + '\n';
+    }
+    WriteFile(folder + "/SHA256SUMS", sums);
 }
 
 }  // namespace
@@ -89,7 +119,8 @@ TEST_F(Cli, HelpVersionAndBadArguments) {
                                {"COM0"},
                                {"--boot", "perhaps", "COM1"},
                                {"--frobnicate", "5"},
-                               {"--timeout", "x", "5"}};
+                               {"--timeout", "x", "5"},
+                               {"--check"}};
     for (const QStringList& args : bad) {
         SCOPED_TRACE(args.join(' ').toStdString());
         r = Run(args);
@@ -127,12 +158,12 @@ TEST_F(Cli, HelpAndVersionOpenNeitherTheWindowNorAPort) {
 }
 
 TEST_F(Cli, PortThatDoesNotOpen) {
-    Result r = Run({"/nonexistent/ttyQ0"});
+    Result r = Run({"--firmware", "builtin", "/nonexistent/ttyQ0"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(
         r.err.contains("Cannot open COM256 (/nonexistent/ttyQ0): No such file or directory"))
         << r.err.toStdString();
-    r = Run({"COM250"});  // nothing maps COM250 to a device
+    r = Run({"--firmware", "builtin", "COM250"});  // nothing maps COM250 to a device
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.contains("Cannot open COM250: it names no device")) << r.err.toStdString();
 }
@@ -160,7 +191,8 @@ TEST_F(Cli, ExitStatusOfEachWayAReceiverCanFail) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto sim = StartSim(row.sim);
-        const Result r = Run(row.args + QStringList{QString::fromStdString(sim->DevicePath())});
+        const Result r = Run(row.args + QStringList{"--firmware", "builtin",
+                                                    QString::fromStdString(sim->DevicePath())});
         EXPECT_EQ(r.code, row.code) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QLatin1String(row.err))) << r.err.toStdString();
     }
@@ -170,7 +202,8 @@ TEST_F(Cli, RestartRequestsBeyondTheLimit) {
     qsim::SimOptions o;
     o.forceVx = 10;
     auto sim = StartSim(o);
-    const Result r = Run({"--max-restarts", "0", QString::fromStdString(sim->DevicePath())});
+    const Result r = Run({"--max-restarts", "0", "--firmware", "builtin",
+                          QString::fromStdString(sim->DevicePath())});
     EXPECT_EQ(r.code, 7) << r.err.toStdString();
     EXPECT_EQ(sim->Stats().vxSent, 1);
     EXPECT_TRUE(r.err.contains("asked for a restart 1 times (limit 0")) << r.err.toStdString();
@@ -179,7 +212,7 @@ TEST_F(Cli, RestartRequestsBeyondTheLimit) {
 TEST_F(Cli, InterruptClosesThePortAndEndsPromptly) {
     auto sim = StartSim();
     QProcess p;
-    Launch(p, {QString::fromStdString(sim->DevicePath())});
+    Launch(p, {"--firmware", "builtin", QString::fromStdString(sim->DevicePath())});
     // Mid-transfer: wait for blocks to be going out.
     ASSERT_TRUE(sim->WaitFor([](const qsim::SimStats& s) { return s.sxFrames > 2000; },
                              std::chrono::milliseconds(kGuardMs)));
@@ -213,7 +246,8 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
     for (int i = 0; i < kRuns; ++i) {
         runs[i] = std::make_unique<QProcess>();
         // The link path, a device path on the command line: no settings needed.
-        Launch(*runs[i], {work.filePath(QStringLiteral("receiver%1").arg(i))});
+        Launch(*runs[i],
+               {"--firmware", "builtin", work.filePath(QStringLiteral("receiver%1").arg(i))});
     }
     const QByteArray carried = CarriedImage();
     ASSERT_EQ(carried.size(), 2937712);
@@ -239,4 +273,87 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
     EXPECT_TRUE(
         QDir(settings.Path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "no settings file was written";
+}
+
+TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
+    QTemporaryDir work;
+    const QString folder = work.filePath("z4-test");
+    const QByteArray magic("\xEE\xBE\xAD\xDE");
+    const QByteArray cpu249(12345, 'a'), fpga12(2000, 'c'), boot7(640, 'e');
+    const QByteArray cpu250 = magic + QByteArray(296, 'b'), cpu248 = magic + QByteArray(124, 'd');
+    WritePackage(folder,
+                 "loader-family Q4B1\nseries Q4\nfpga Q4FA0 Q4FA1\n"
+                 "cpu Q4A2C30 249\ncpu Q4FA0K1 250 fpga=12\ncpu Q4B1C20 248 boot=7\n",
+                 {{"CPU/249.bin", cpu249},
+                  {"CPU/250.bin", cpu250},
+                  {"FPGA/12.bin", fpga12},
+                  {"CPU/248.bin", cpu248},
+                  {"BOOT/7.bin", boot7}});
+    Result r = Run({"--firmware", folder, "--check"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, "");
+    QStringList lines = r.out.split('\n');
+    // The package check words the warning; this test only places it.
+    ASSERT_GE(lines.size(), 14);
+    EXPECT_TRUE(lines[13].startsWith("warning: CPU/249.bin: ")) << lines[13].toStdString();
+    lines[13] = "(warning)";
+    const QStringList expected{"Package:       z4-test",
+                               "Folder:        " + folder,
+                               "Loader family: Q4B1",
+                               "Series:        Q4",
+                               "FPGA prefixes: Q4FA0 Q4FA1",
+                               "",
+                               "Part number  Image         Size  SHA-256",
+                               "Q4A2C30      CPU/249.bin  12345  " + Sha256(cpu249),
+                               "Q4FA0K1      CPU/250.bin    300  " + Sha256(cpu250),
+                               "Q4FA0K1      FPGA/12.bin   2000  " + Sha256(fpga12),
+                               "Q4B1C20      CPU/248.bin    128  " + Sha256(cpu248),
+                               "Q4B1C20      BOOT/7.bin     640  " + Sha256(boot7),
+                               "",
+                               "(warning)",
+                               "",
+                               "Valid: 3 part numbers, 5 images, 1 warning.",
+                               ""};
+    EXPECT_EQ(lines, expected) << r.out.toStdString();
+
+    // By name, from the user's data folder.
+    const QString installed = data.filePath("quorvexupdate/firmware/z4-named");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(installed).path()));
+    ASSERT_TRUE(QFile::rename(folder, installed));
+    r = Run({"--firmware", "z4-named", "--check"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("Package:       z4-named\nFolder:        " + installed + '\n'))
+        << r.out.toStdString();
+
+    r = Run({"--firmware", "builtin", "--check"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("Package:       built-in test image\n")) << r.out.toStdString();
+    const QRegularExpression carried("\nQ4B1C20 +\\S+ +2937712  " + Sha256(CarriedImage()) + '\n');
+    EXPECT_TRUE(r.out.contains(carried)) << r.out.toStdString();
+
+    // Broken: the problems on standard error, nothing on standard output.
+    WriteFile(installed + "/images.conf", "loader-family Q4B1\nseries Q4\ncpu Q4B1C20\n");
+    r = Run({"--firmware", "z4-named", "--check"});
+    EXPECT_EQ(r.code, 9);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.contains("images.conf:3: ")) << r.err.toStdString();
+    r = Run({"--firmware", "no-such-package", "--check"});
+    EXPECT_EQ(r.code, 9);
+    EXPECT_TRUE(r.err.contains("No firmware package named no-such-package")) << r.err.toStdString();
+}
+
+TEST_F(Cli, WithoutAUsablePackageThePortIsNotTouched) {
+    PtyPair line;
+    ASSERT_TRUE(line.IsOpen());
+    const QString port = QString::fromStdString(line.SlavePath());
+    Result r = Run({port});
+    EXPECT_EQ(r.code, 9);
+    EXPECT_TRUE(r.err.contains("--firmware DIR")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("--firmware builtin")) << r.err.toStdString();
+    QTemporaryDir work;
+    r = Run({"--firmware", work.filePath("absent"), port});
+    EXPECT_EQ(r.code, 9);
+    EXPECT_TRUE(r.err.contains(work.filePath("absent"))) << r.err.toStdString();
+    EXPECT_FALSE(WaitReadable(line.Master(), std::chrono::milliseconds(0)))
+        << "something was written to the port";
 }

@@ -42,16 +42,21 @@ TEST(HeadlessOptions, PortsAndDefaults) {
         EXPECT_EQ(o.timeoutSeconds, 30);
         EXPECT_EQ(o.maxRestarts, 3);
         EXPECT_TRUE(o.logFile.isEmpty());
+        EXPECT_TRUE(o.firmware.isEmpty()) << "the run asks for it, with its own status";
+        EXPECT_FALSE(o.check);
     }
 }
 
 TEST(HeadlessOptions, EveryOption) {
     HeadlessOptions o;
     QString error;
-    ASSERT_TRUE(Parse({"--manual-restart", "--baud-115200", "--boot", "YES", "--timeout", "2",
-                       "--max-restarts", "0", "--log", "/tmp/x.log", "COM3"},
-                      &o, &error))
+    ASSERT_TRUE(
+        Parse({"--manual-restart", "--baud-115200", "--boot", "YES", "--timeout", "2",
+               "--max-restarts", "0", "--log", "/tmp/x.log", "--firmware", "z4-2024", "COM3"},
+              &o, &error))
         << error.toStdString();
+    EXPECT_EQ(o.firmware, "z4-2024");
+    EXPECT_FALSE(o.check);
     EXPECT_TRUE(o.link.m_bManualUpdate);
     EXPECT_TRUE(o.link.m_bBaudrate115200);
     EXPECT_TRUE(o.bootAnswer);
@@ -62,6 +67,10 @@ TEST(HeadlessOptions, EveryOption) {
     ASSERT_TRUE(Parse({"--usb", "--boot", "no"}, &o, &error));
     EXPECT_TRUE(o.link.m_bUsb);
     EXPECT_FALSE(o.bootAnswer);
+    // --check needs no port.
+    ASSERT_TRUE(Parse({"--firmware", "/opt/fw/z4", "--check"}, &o, &error)) << error.toStdString();
+    EXPECT_TRUE(o.check);
+    EXPECT_EQ(o.firmware, "/opt/fw/z4");
     ASSERT_TRUE(Parse({"--help"}, &o, &error));
     EXPECT_TRUE(o.help);
     ASSERT_TRUE(Parse({"-h"}, &o, &error));
@@ -89,6 +98,11 @@ TEST(HeadlessOptions, BadCommandLinesSayWhy) {
         {{"--baud-115200", "COM1"}, "--baud-115200 goes with --manual-restart"},
         {{"--log", "", "COM1"}, "--log needs a file name"},
         {{"COM1", "--timeout"}, "Missing value after '--timeout'"},
+        {{"--check"}, "--check needs --firmware"},
+        {{"--check", "COM1"}, "--check needs --firmware"},
+        {{"--firmware", "", "COM1"}, "--firmware needs a folder"},
+        {{"--firmware", "a", "--firmware", "b", "COM1"}, "more than one --firmware"},
+        {{"--firmware", "builtin"}, "no port given"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.join(' ').toStdString());
@@ -103,7 +117,7 @@ TEST(HeadlessOptions, UsageListsEveryExitStatus) {
     const QString usage = HeadlessUsage();
     for (int code :
          {kExitCompleted, kExitBadArguments, kExitPortNotOpened, kExitNoAnswer, kExitNoFirmware,
-          kExitSilent, kExitTooManyRestarts, kExitBootSent, kExitInterrupted}) {
+          kExitSilent, kExitTooManyRestarts, kExitBootSent, kExitBadPackage, kExitInterrupted}) {
         EXPECT_TRUE(usage.contains(QRegularExpression(QStringLiteral("\n  %1 ").arg(code))))
             << code;
     }

@@ -1,36 +1,62 @@
-// Whole headless runs in this process: the update engine on a real serial
-// link, a pseudo-terminal and the simulated receiver, on a real event loop
-// under QCoreApplication. Small images keep them quick; the real program is
-// run in headless_cli_test.
+// Whole headless runs in this process: the firmware package, the update
+// engine on a real serial link, a pseudo-terminal and the simulated receiver,
+// on a real event loop under QCoreApplication. Small package images keep them
+// quick; the real program is run in headless_cli_test.
 #include "headless_run.h"
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "firmware.h"
 #include "headless_output.h"
-#include "imagestore.h"
 #include "linkfactory.h"
 #include "receiversim.h"
+#include "support/package_writer.h"
+#include "support/pty.h"
 #include "support/temp_settings.h"
 #include "updateengine.h"
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 constexpr int kPort = 231;
 constexpr int kGuardMs = 60000;  // only against hangs
+constexpr char kPrefixes[] = "loader-family Q4B1\nseries Q4\nfpga Q4FA0 Q4FA1\n";
 
-std::vector<std::uint8_t> TestImage(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> v(size);
+Bytes TestImage(std::size_t size, std::uint8_t seed) {
+    Bytes v(size);
     for (std::size_t i = 0; i < size; ++i)
         v[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 7));
     return v;
+}
+
+// The maker's CPU images begin so; the package check warns of any other.
+Bytes CpuImage(std::size_t size, std::uint8_t seed) {
+    const std::uint8_t magic[] = {0xEE, 0xBE, 0xAD, 0xDE};
+    Bytes v = TestImage(size, seed);
+    std::copy(std::begin(magic), std::end(magic), v.begin());
+    return v;
+}
+
+void WritePackage(const QString& folder, const QString& cpuRows,
+                  const std::map<QString, Bytes>& images) {
+    ::WritePackage(folder, kPrefixes, cpuRows, images);
 }
 
 QString ReadBack(std::FILE* file) {
@@ -42,12 +68,22 @@ QString ReadBack(std::FILE* file) {
     return QString::fromUtf8(bytes.left(static_cast<qsizetype>(n)));
 }
 
+// The kinds of the block frames the receiver got, in order.
+std::vector<int> BlockKinds(const qsim::SimStats& stats) {
+    std::vector<int> kinds;
+    for (const qsim::SimFrameSeen& f : stats.frames)
+        if (f.type[0] == 'S' && f.type[1] == 'X') kinds.push_back(f.kind);
+    return kinds;
+}
+
 class HeadlessRun : public ::testing::Test {
 protected:
-    void TearDown() override {
-        if (m_out) std::fclose(m_out);
-        if (m_err) std::fclose(m_err);
+    HeadlessRun() {
+        // Installed packages are looked for here only, never in the user's own.
+        qputenv("XDG_DATA_HOME", work.filePath("xdg").toUtf8());
     }
+
+    void TearDown() override { CloseCaptures(); }
 
     // The receiver, known as COM231 in this test's settings file.
     void StartSim(qsim::SimOptions o = {}) {
@@ -57,19 +93,24 @@ protected:
         settings.MapPort(kPort, QString::fromStdString(sim->DevicePath()));
     }
 
-    // Runs to the end on a real event loop; the exit status. Without test
-    // images the program's own are used.
+    // Writes a package of these cpu rows and images, for the next Run().
+    QString UsePackage(const QString& cpuRows, const std::map<QString, Bytes>& images) {
+        firmware = work.filePath(QStringLiteral("pkg%1").arg(++m_packages));
+        WritePackage(firmware, cpuRows, images);
+        return firmware;
+    }
+
+    // Runs to the end on a real event loop; the exit status.
     int Run(HeadlessOptions options = {}) {
         if (options.device.empty()) options.link.m_nComPort = kPort;
+        if (options.firmware.isEmpty()) options.firmware = firmware;
+        CloseCaptures();  // of the run before, if any
         m_out = std::tmpfile();
         m_err = std::tmpfile();
         CHeadlessOutput output(m_out, m_err, false);
-        for (auto& [key, bytes] : images) store.Add(key.first, key.second, bytes);
         const CResourceImageStore carried;
-        UpdateEngine engine(RealLinks(), CarriedImageConfig(),
-                            images.empty() ? static_cast<const IImageStore&>(carried) : store);
-        for (const auto& [pn, id] : bootIds) engine.ImageTable().SetBootImage(pn, id);
-        CHeadlessRun run(engine, options, output);
+        UpdateEngine engine(RealLinks(), CarriedImageConfig(), carried);
+        CHeadlessRun run(engine, options, output, work.filePath("data").toStdString());
         QEventLoop loop;
         QObject::connect(&run, &CHeadlessRun::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(kGuardMs, &loop, &QEventLoop::quit);
@@ -82,24 +123,29 @@ protected:
         return run.IsFinished() ? run.ExitCode() : -1;
     }
 
+    QTemporaryDir work;
     TempSettings settings;  // nothing here may touch the user's own
     std::unique_ptr<qsim::ReceiverSim> sim;
-    std::map<std::pair<std::string, std::uint16_t>, std::vector<std::uint8_t>> images;
-    std::map<std::string, int> bootIds;
-    CMemoryImageStore store;
+    QString firmware = QStringLiteral("builtin");  // what --firmware gives
     QString out, err;
 
 private:
+    void CloseCaptures() {
+        if (m_out) std::fclose(std::exchange(m_out, nullptr));
+        if (m_err) std::fclose(std::exchange(m_err, nullptr));
+    }
+
     std::FILE* m_out = nullptr;
     std::FILE* m_err = nullptr;
+    int m_packages = 0;
 };
 
 }  // namespace
 
 TEST_F(HeadlessRun, CompletedEndsWithZeroAndTheListOnStdout) {
     StartSim();
-    const auto image = TestImage(40 * 128 + 17, 2);
-    images[{"CPU", 248}] = image;
+    const auto image = CpuImage(40 * 128 + 17, 2);
+    const QString folder = UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", image}});
     HeadlessOptions options;
     // By its path: the run calls it by the number the settings give it.
     options.device = sim->DevicePath();
@@ -111,6 +157,9 @@ TEST_F(HeadlessRun, CompletedEndsWithZeroAndTheListOnStdout) {
               (QStringList{"Connected receiver information:", "  SN: Z4A00417",
                            "  sw version: 5.100 - 2.300", "  boot version: 3.100"}));
     EXPECT_TRUE(lines.contains("Your serial port is COM231"));
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("Firmware package: %1 (%2)").arg(QFileInfo(folder).fileName(), folder)))
+        << out.toStdString();
     EXPECT_EQ(lines.filter(QRegularExpression("^Address: ")), QStringList{"Address: 1480"});
     EXPECT_EQ(lines.mid(lines.size() - 3),
               (QStringList{"Updating Firmware! please wait.............", "Completed!",
@@ -122,7 +171,7 @@ TEST_F(HeadlessRun, TheTimeOutCountsFromTheLastByteNotFromTheStart) {
     qsim::SimOptions o;
     o.pace = true;  // the transfer takes its wire time, several time-outs long
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(300 * 128, 9);
+    UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(300 * 128, 9)}});
     HeadlessOptions options;
     options.timeoutSeconds = 2;
     EXPECT_EQ(Run(options), kExitCompleted) << err.toStdString();
@@ -133,7 +182,7 @@ TEST_F(HeadlessRun, WithoutAVersionRecordUpdateIsStillGiven) {
     o.answerVersion = false;
     o.bootVersion = "3.000";  // its loader listens at 9600, as assumed without a record
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(300, 4);
+    UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(300, 4)}});
     EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
     EXPECT_EQ(sim->Stats().versionRequests, 4);
     EXPECT_EQ(sim->Stats().completedUpdates, 1);
@@ -167,7 +216,7 @@ TEST_F(HeadlessRun, SilenceDuringTheTransfer) {
     qsim::SimOptions o;
     o.silentAfterBlocks = 10;
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(100 * 128, 6);
+    UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(100 * 128, 6)}});
     HeadlessOptions options;
     options.timeoutSeconds = 1;
     EXPECT_EQ(Run(options), kExitSilent);
@@ -179,7 +228,7 @@ TEST_F(HeadlessRun, AHangUpIsReportedAndTheSilenceEndsTheRun) {
     qsim::SimOptions o;
     o.hangUpAfterBlocks = 10;
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(100 * 128, 7);
+    UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(100 * 128, 7)}});
     HeadlessOptions options;
     options.timeoutSeconds = 1;
     EXPECT_EQ(Run(options), kExitSilent);
@@ -191,7 +240,7 @@ TEST_F(HeadlessRun, RepeatedRestartRequestsEndTheRun) {
     qsim::SimOptions o;
     o.forceVx = 10;
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(20 * 128, 8);
+    UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(20 * 128, 8)}});
     HeadlessOptions options;
     options.maxRestarts = 2;
     EXPECT_EQ(Run(options), kExitTooManyRestarts);
@@ -202,27 +251,37 @@ TEST_F(HeadlessRun, RepeatedRestartRequestsEndTheRun) {
 
 TEST_F(HeadlessRun, NoFirmwareForTheModel) {
     qsim::SimOptions o;
-    o.partNumber = "Q4B1A10";  // a row of the table without a carried CPU image
+    o.partNumber = "Q4B1A10";  // a row of the built-in table without a built-in image
     StartSim(o);
     EXPECT_EQ(Run(), kExitNoFirmware);
     EXPECT_EQ(err.toStdString(), "Error: NO CPU firmware for this model: Q4B1A10\n") << "said once";
     EXPECT_EQ(sim->Stats().sxFrames, 0);
 }
 
-TEST_F(HeadlessRun, BootAnsweredYesSendsTheBootLoaderOnly) {
+TEST_F(HeadlessRun, BootAnsweredYesSendsTheBootLoaderWithTheReceiversSerial) {
     qsim::SimOptions o;
-    o.offerBootUpdate = true;
+    o.offerBootUpdate = true;  // loader serial 123456, part number tail C20
     StartSim(o);
-    images[{"BOOT", 7}] = TestImage(300, 5);
-    bootIds["Q4B1C20"] = 7;
+    // The serial-number record: loader family at i, '/' at i+16 and i+19.
+    constexpr std::size_t i = 300;
+    Bytes boot = TestImage(700, 5);
+    const std::string record = "Q4B1-000000-2024/01/01-ZZZ";
+    std::copy(record.begin(), record.end(), boot.begin() + i);
+    Bytes patched = boot;
+    std::copy_n("123456", 6, patched.begin() + i + 5);
+    std::copy_n("C20", 3, patched.begin() + i + 23);
+    UsePackage("cpu Q4B1C20 248 boot=7\n",
+               {{"CPU/248.bin", CpuImage(500, 3)}, {"BOOT/7.bin", boot}});
     HeadlessOptions options;
     options.bootAnswer = true;
     EXPECT_EQ(Run(options), kExitBootSent) << err.toStdString() << out.toStdString();
     const auto stats = sim->Stats();
-    EXPECT_EQ(stats.vxSent, 0);
     for (const auto& e : stats.errors) ADD_FAILURE() << e;
+    EXPECT_TRUE(sim->CheckImage(0, patched).equal);
+    EXPECT_EQ(stats.lastChecksumReceived, stats.lastChecksumComputed)
+        << "the checksum covers the patched bytes";
+    EXPECT_EQ(stats.cpuBlocks, 6) << "the boot image only";
     EXPECT_TRUE(out.contains("Update boot? yes"));
-    EXPECT_TRUE(out.contains("Prepare updating for Q4B1C20..."));
     EXPECT_EQ(stats.scSent, 1) << "ended on the receiver's report";
     EXPECT_TRUE(err.contains("run again without --boot yes"));
 }
@@ -231,10 +290,148 @@ TEST_F(HeadlessRun, BootAnsweredNoSendsTheCpuFirmware) {
     qsim::SimOptions o;
     o.offerBootUpdate = true;
     StartSim(o);
-    images[{"CPU", 248}] = TestImage(500, 3);
+    UsePackage("cpu Q4B1C20 248 boot=7\n",
+               {{"CPU/248.bin", CpuImage(500, 3)}, {"BOOT/7.bin", TestImage(300, 5)}});
     EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
     EXPECT_TRUE(out.contains("Update boot? no"));
     EXPECT_EQ(sim->Stats().cpuBlocks, 4);
+}
+
+TEST_F(HeadlessRun, PartOutsideTheLoaderFamilyStartsAfterTheStartExchange) {
+    qsim::SimOptions o;
+    o.partNumber = "Q4A2C30";
+    StartSim(o);
+    const Bytes cpu = TestImage(9 * 128 + 40, 11);  // a warning, which does not stop the run
+    UsePackage("cpu Q4A2C30 249\n", {{"CPU/249.bin", cpu}});
+    EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("warning: CPU/249.bin: ")) << err.toStdString();
+    const auto stats = sim->Stats();
+    for (const auto& e : stats.errors) ADD_FAILURE() << e;
+    EXPECT_GE(stats.ssAnswers, 1);
+    EXPECT_EQ(stats.atFrames, 1);
+    EXPECT_TRUE(sim->CheckImage(0, cpu).equal);
+}
+
+TEST_F(HeadlessRun, FpgaPartSendsTheCpuImageThenTheFpgaImage) {
+    qsim::SimOptions o;
+    o.partNumber = "Q4FA0K1";
+    StartSim(o);
+    // 21 CPU blocks: the FPGA image starts after offset A80, so its first
+    // block's B2 byte is 0A where the CPU image's own blocks would give 00.
+    const Bytes cpu = CpuImage(21 * 128 - 3, 12);
+    const Bytes fpga = TestImage(5 * 128 + 1, 13);
+    UsePackage("cpu Q4FA0K1 250 fpga=12\n", {{"CPU/250.bin", cpu}, {"FPGA/12.bin", fpga}});
+    EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
+    const auto stats = sim->Stats();
+    for (const auto& e : stats.errors) ADD_FAILURE() << e;  // the B2 byte is checked there
+    std::vector<int> expected(21, 21);
+    expected.insert(expected.end(), 6, 20);
+    expected.push_back(17);
+    EXPECT_EQ(BlockKinds(stats), expected);
+    EXPECT_EQ(stats.lastChecksumReceived, stats.lastChecksumComputed) << "over both images";
+    EXPECT_TRUE(sim->CheckImage(0, cpu).equal);
+    EXPECT_TRUE(sim->CheckImage(1, fpga).equal);
+    EXPECT_EQ(stats.completedUpdates, 1);
+}
+
+TEST_F(HeadlessRun, AnUnusablePackageEndsTheRunBeforeThePortOpens) {
+    // The port is a line this test holds: whatever were written to it stays there.
+    PtyPair line;
+    ASSERT_TRUE(line.IsOpen());
+    settings.MapPort(kPort, QString::fromStdString(line.SlavePath()));
+    const Bytes cpu = CpuImage(300, 1);
+    const QByteArray cpuSum =
+        QCryptographicHash::hash(Data(cpu), QCryptographicHash::Sha256).toHex();
+    struct Row {
+        const char* name;
+        std::function<void(const QString& folder)> spoil;  // null: no --firmware at all
+        QStringList said;
+    };
+    const Row rows[] = {
+        {"missing image",
+         [&](const QString& folder) {
+             WriteFile(folder + "/images.conf",
+                       QByteArray(kPrefixes) + "cpu Q4B1C20 248\n" + "cpu Q4A2C30 249\n");
+         },
+         {"CPU/249.bin: "}},
+        {"bad checksum line",
+         [&](const QString& folder) {
+             WriteFile(folder + "/SHA256SUMS", cpuSum + "  CPU/248.bin\nnot a checksum line\n");
+         },
+         {"SHA256SUMS:2: "}},
+        {"wrong checksum",
+         [&](const QString& folder) {
+             WriteFile(folder + "/SHA256SUMS", QByteArray(64, 'a') + "  CPU/248.bin\n");
+         },
+         {"CPU/248.bin: "}},
+        {"syntax error",
+         [&](const QString& folder) {
+             WriteFile(folder + "/images.conf",
+                       QByteArray(kPrefixes) + "cpu Q4B1C20 248\n" + "cpu Q4B1C21 248 fpga=x\n");
+         },
+         {"images.conf:5: "}},
+        {"no --firmware", nullptr, {"--firmware DIR", "--firmware builtin"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.spoil) {
+            row.spoil(UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", cpu}}));
+        } else {
+            firmware.clear();
+        }
+        EXPECT_EQ(Run(), kExitBadPackage) << err.toStdString();
+        for (const QString& said : row.said) EXPECT_TRUE(err.contains(said)) << err.toStdString();
+        EXPECT_EQ(out, "");
+        EXPECT_FALSE(WaitReadable(line.Master(), std::chrono::milliseconds(0)))
+            << "something was written to the port";
+    }
+}
+
+TEST_F(HeadlessRun, PackagesByNameFolderOrBuiltin) {
+    const Bytes cpu = CpuImage(300, 1);
+    const QString data = work.filePath("data/firmware/");
+    const QString xdg = work.filePath("xdg/quorvexupdate/firmware/");
+    WritePackage(data + "installed", "cpu Q4B1C20 248\n", {{"CPU/248.bin", cpu}});
+    WritePackage(data + "both", "cpu Q4B1C20 248\n", {{"CPU/248.bin", cpu}});
+    WritePackage(xdg + "both", "cpu Q4A2C30 249\n", {{"CPU/249.bin", cpu}});
+    const std::string dataDir = work.filePath("data").toStdString();
+    struct Row {
+        QString firmware;
+        QString folder;  // empty: the built-in one; "-": none
+    } rows[] = {
+        {"builtin", ""},
+        {"installed", data + "installed"},
+        {"both", xdg + "both"},  // the user's own first
+        {data + "both", data + "both"},
+        {"nosuch", "-"},
+        {work.filePath("nosuch"), "-"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.firmware.toStdString());
+        std::vector<PackageProblem> problems;
+        QString reason;
+        const auto package = ResolveFirmwarePackage(row.firmware, dataDir, &problems, &reason);
+        if (row.folder == "-") {
+            EXPECT_FALSE(package);
+            EXPECT_TRUE(reason.contains(row.firmware)) << reason.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(package) << reason.toStdString();
+        EXPECT_EQ(package->builtin, row.folder.isEmpty());
+        if (package->builtin) continue;
+        EXPECT_EQ(QDir(QString::fromStdString(package->folder)).canonicalPath(),
+                  QDir(row.folder).canonicalPath());
+    }
+    // A name that is also a folder here is that folder.
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(data));
+    std::vector<PackageProblem> problems;
+    QString reason;
+    const auto package = ResolveFirmwarePackage("both", dataDir, &problems, &reason);
+    QDir::setCurrent(saved);
+    ASSERT_TRUE(package) << reason.toStdString();
+    EXPECT_EQ(QDir(QString::fromStdString(package->folder)).canonicalPath(),
+              QDir(data + "both").canonicalPath());
 }
 
 TEST_F(HeadlessRun, PortThatDoesNotOpen) {
