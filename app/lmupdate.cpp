@@ -29,7 +29,9 @@ bool CIsMonApp::InitInstance() {
     m_nLanguage = ReadLanguageSetting();
     m_pLanguage = std::make_unique<CLanguage>(m_nLanguage);
     m_pLanguage->Load();  // a missing catalogue leaves English, silently
-    m_pMainFrame = std::make_unique<CMainFrame>();
+    FrameStartup startup;
+    startup.savedPackage = true;
+    m_pMainFrame = std::make_unique<CMainFrame>(std::move(startup));
     m_pMainFrame->SetLanguage(m_pLanguage.get());
     m_pMainFrame->OnCreate();
     m_pMainFrame->show();

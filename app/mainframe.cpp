@@ -1,7 +1,10 @@
 #include "mainframe.h"
 
 #include <QCloseEvent>
+#include <QLabel>
+#include <QStatusBar>
 
+#include "firmwarepackagedlg.h"
 #include "linkfactory.h"
 #include "prompter.h"
 #include "settings.h"
@@ -15,6 +18,9 @@ class CurrentPrompter : public IPrompter {
 public:
     bool AskYesNo(const QString& caption, const QString& text) override {
         return Prompter().AskYesNo(caption, text);
+    }
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override {
+        return Prompter().AskYesNoDefaultNo(caption, text);
     }
     void ShowError(const QString& caption, const QString& text) override {
         Prompter().ShowError(caption, text);
@@ -38,6 +44,9 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
         m_nComPort = ParsePortOfMonitor(GetPortOfMonitor());
     if (startup.probePorts) m_arrPorts = ProbeSerialPorts();
     m_engine.SetPrompter(m_pPrompter.get());
+    // Until a package is chosen the built-in test image is loaded, and sent
+    // only with the operator's consent.
+    m_engine.SetPackage(BuiltinFirmwarePackage());
 
     setWindowTitle(QStringLiteral("QuorvexUpdate"));
     setFixedSize(650, 500);
@@ -46,6 +55,17 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     CreateActions();
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
     RefreshActions();
+    m_pPackageLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_pPackageLabel);
+    if (startup.savedPackage) {
+        const QString folder = GetFirmwarePackageFolder();
+        if (!folder.isEmpty() && !UsePackageFolder(folder, false))
+            m_strPackageNote =
+                tr("The firmware package in %1 is no longer valid; choose one in App > "
+                   "Firmware Package.")
+                    .arg(folder);
+    }
+    ShowPackage();
 }
 
 CMainFrame::~CMainFrame() {
@@ -81,7 +101,82 @@ void CMainFrame::OnDisconnect() {
 }
 
 void CMainFrame::OnFirmwareUpdate() {
+    // The built-in image is no firmware: it goes to a receiver only when the
+    // operator chose it or agrees now. A No is asked again at the next Update;
+    // a Yes holds for the rest of the run.
+    if (!m_bPackageChosen && !m_bTestImageConsent) {
+        if (!Prompter().AskYesNoDefaultNo(
+                QStringLiteral("QuorvexUpdate"),
+                tr("The built-in image is a test image for the simulated receiver, not firmware "
+                   "for a real receiver. Send it?")))
+            return;
+        m_bTestImageConsent = true;
+    }
     m_engine.OnFirmwareUpdate();
+}
+
+// -------------------------------------------------------- firmware package
+
+void CMainFrame::UsePackage(FirmwarePackage package) {
+    m_engine.SetPackage(std::move(package));
+    m_bPackageChosen = true;
+    m_strPackageNote.clear();
+    ShowPackage();
+}
+
+bool CMainFrame::UsePackageFolder(const QString& folder, bool report) {
+    std::vector<PackageProblem> problems;
+    std::optional<FirmwarePackage> package = LoadFirmwarePackage(folder.toStdString(), &problems);
+    QStringList lines;
+    for (const PackageProblem& p : problems) lines << QString::fromStdString(DescribeProblem(p));
+    if (!package) {
+        if (report)
+            Prompter().ShowError(tr("Firmware Package"),
+                                 tr("The package in %1 cannot be used:\n\n%2")
+                                     .arg(folder, lines.join(QLatin1Char('\n'))));
+        return false;
+    }
+    if (report) {
+        QString text =
+            tr("Using %1 (%2): %n image(s).", nullptr, static_cast<int>(package->images.size()))
+                .arg(QString::fromStdString(package->name),
+                     QString::fromStdString(package->folder));
+        if (!lines.isEmpty()) text += QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
+        Prompter().ShowInfo(tr("Firmware Package"), text);
+    }
+    SetFirmwarePackageFolder(QString::fromStdString(package->folder));
+    UsePackage(std::move(*package));
+    return true;
+}
+
+void CMainFrame::OnFirmwarePackage() {
+    const FirmwarePackage* current = m_engine.Package();
+    const QString folder = m_bPackageChosen && current && !current->builtin
+                               ? QString::fromStdString(current->folder)
+                               : QString();
+    CFirmwarePackageDlg dlg(FindPackages(PackageSearchFolders(QUORVEX_DATA_DIR)), folder, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    if (dlg.Chosen().isEmpty()) {
+        // Chosen by name for this run; never remembered, so a later run
+        // cannot send the test image to a real receiver unasked.
+        UsePackage(BuiltinFirmwarePackage());
+        return;
+    }
+    UsePackageFolder(dlg.Chosen(), true);
+}
+
+QString CMainFrame::PackageText() const {
+    const FirmwarePackage* p = m_engine.Package();
+    if (!m_bPackageChosen || !p) return tr("Firmware: none chosen");
+    if (p->builtin) return tr("Firmware: built-in test image");
+    return tr("Firmware: %1").arg(QString::fromStdString(p->name));
+}
+
+void CMainFrame::ShowPackage() {
+    const FirmwarePackage* p = m_engine.Package();
+    m_pPackageLabel->setText(PackageText());
+    m_pPackageLabel->setToolTip(m_strPackageNote.isEmpty() && p ? QString::fromStdString(p->folder)
+                                                                : m_strPackageNote);
 }
 
 void CMainFrame::OnReceiverInfo() {

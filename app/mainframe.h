@@ -13,6 +13,7 @@
 
 class CLanguage;
 class CUpdateView;
+class QLabel;
 class QToolBar;
 
 // Command ids the receiver tool has always used; kept as names for the actions.
@@ -24,6 +25,7 @@ enum CommandId : int {
     ID_LANGUAGE_ENGLISH = 32820,
     ID_LANGUAGE_CHINESE = 32821,
     ID_RECEIVER_INFO = 32828,
+    ID_FIRMWARE_PACKAGE = 32830,
     ID_APP_ABOUT = 57664,
     ID_VISIT_WEBSITE = 57667,
 };
@@ -35,6 +37,9 @@ struct FrameStartup {
     bool probePorts = true;  // list the serial ports for Link Setup
     // Where the engine's links come from; empty: the real serial port or USB.
     UpdateEngine::LinkFactory makeLink;
+    // Use the firmware package remembered in the settings file (a run told
+    // its link is told its firmware too).
+    bool savedPackage = false;
 };
 
 // The window: menus, tool bar, title and the enable rules, over one update
@@ -54,7 +59,16 @@ public:
     void OnConnect();
     void OnDisconnect();
     void OnLinkSetup();
+    void OnFirmwarePackage();
     bool IsConnected() const { return m_engine.IsConnected(); }
+
+    // The images the next update sends, chosen by the operator (or a test).
+    void UsePackage(FirmwarePackage package);
+    // Validates the package in folder and, when it is usable, uses and
+    // remembers it. The result goes to the prompter when report is set.
+    bool UsePackageFolder(const QString& folder, bool report);
+    bool IsPackageChosen() const { return m_bPackageChosen; }
+    QString PackageText() const;
 
     UpdateEngine& Engine() { return m_engine; }
     const UpdateEngine& Engine() const { return m_engine; }
@@ -84,6 +98,11 @@ private:
     void OnUpdateConnect(QAction* a) const { a->setEnabled(!IsConnected()); }
     void OnUpdateDisconnect(QAction* a) const { a->setEnabled(IsConnected()); }
     void OnUpdateLinkSetup(QAction* a) const { a->setEnabled(!IsConnected()); }
+    // Not while an update runs: its images are the ones it started with.
+    void OnUpdateFirmwarePackage(QAction* a) const {
+        a->setEnabled(!m_engine.IsPolling() && !m_engine.IsSending() &&
+                      !m_engine.IsAwaitingCompletion());
+    }
     void OnUpdateFirmwareUpdate(QAction* a) const {
         a->setEnabled(IsConnected() && !m_engine.IsIdentifying());
     }
@@ -100,10 +119,16 @@ private:
     void OnAppAbout();
     void OnVisitWebSite();
 
+    void ShowPackage();
+
     CResourceImageStore m_resourceStore;
     std::unique_ptr<IPrompter> m_pPrompter;  // the program's message boxes
     UpdateEngine m_engine;
     CUpdateView* m_pView = nullptr;
     std::vector<QAction*> m_actions;
     CLanguage* m_pLanguage = nullptr;
+    QLabel* m_pPackageLabel = nullptr;
+    QString m_strPackageNote;          // why no package is in use, when one was remembered
+    bool m_bPackageChosen = false;     // a package (or the built-in image) was chosen
+    bool m_bTestImageConsent = false;  // the operator agreed to send the test image
 };

@@ -35,6 +35,9 @@ void CMainFrame::CreateActions() {
     AddCommand(ID_FIRMWARE_UPDATE, tr("Update"), tr("Update\nUpdate"),
                &CMainFrame::OnFirmwareUpdate);
     AddCommand(ID_LINK_SETUP, tr("Link setup"), tr("Link setup"), &CMainFrame::OnLinkSetup);
+    AddCommand(ID_FIRMWARE_PACKAGE, tr("Firmware Package..."),
+               tr("Choose the firmware package to send\nFirmware Package"),
+               &CMainFrame::OnFirmwarePackage);
     AddCommand(ID_RECEIVER_INFO, tr("Receiver information"), tr("Receiver information"),
                &CMainFrame::OnReceiverInfo);
     AddCommand(ID_LANGUAGE_ENGLISH, tr("&English"), tr("English\nEnglish"),
@@ -66,6 +69,7 @@ void CMainFrame::CreateMenus() {
     app->addAction(Action(ID_FIRMWARE_UPDATE));
     app->addSeparator();
     app->addAction(Action(ID_LINK_SETUP));
+    app->addAction(Action(ID_FIRMWARE_PACKAGE));
     QMenu* language = menuBar()->addMenu(tr("&Language"));
     language->addAction(Action(ID_LANGUAGE_ENGLISH));
     language->addAction(Action(ID_LANGUAGE_CHINESE));
@@ -100,6 +104,7 @@ void CMainFrame::RefreshActions() {
     OnUpdateConnect(Action(ID_CONNECT));
     OnUpdateDisconnect(Action(ID_DISCONNECT));
     OnUpdateLinkSetup(Action(ID_LINK_SETUP));
+    OnUpdateFirmwarePackage(Action(ID_FIRMWARE_PACKAGE));
     OnUpdateFirmwareUpdate(Action(ID_FIRMWARE_UPDATE));
     OnUpdateReceiverInfo(Action(ID_RECEIVER_INFO));
     OnUpdateLanguageEnglish(Action(ID_LANGUAGE_ENGLISH));

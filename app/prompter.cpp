@@ -7,6 +7,11 @@ bool CMessageBoxPrompter::AskYesNo(const QString& caption, const QString& text) 
            QMessageBox::Yes;
 }
 
+bool CMessageBoxPrompter::AskYesNoDefaultNo(const QString& caption, const QString& text) {
+    return QMessageBox::question(nullptr, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 void CMessageBoxPrompter::ShowError(const QString& caption, const QString& text) {
     QMessageBox::critical(nullptr, caption, text);
 }

@@ -10,6 +10,7 @@ class QWidget;
 class CMessageBoxPrompter : public IPrompter {
 public:
     bool AskYesNo(const QString& caption, const QString& text) override;
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override;
     void ShowError(const QString& caption, const QString& text) override;
     void ShowInfo(const QString& caption, const QString& text) override;
 };

@@ -107,6 +107,21 @@ bool WriteProfileInt(const QString& section, const char* entry, int value) {
     return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
 }
 
+QString GetFirmwarePackageFolder() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
+                             kApplication);
+    return settings.value(QStringLiteral("Firmware/Package")).toString();
+}
+
+void SetFirmwarePackageFolder(const QString& folder) {
+    // The key opens only on a store that reads and parses cleanly.
+    CRegKeyEx check;
+    if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Firmware")) != kRegSuccess) return;
+    check.Close();
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
+    settings.setValue(QStringLiteral("Firmware/Package"), folder);
+}
+
 PortOverrides LoadPortOverrides() {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
     settings.beginGroup(QStringLiteral("Ports"));

@@ -33,6 +33,13 @@ std::optional<int> PortNumberAfterPrefix(const QString& text);
 int GetProfileInt(const QString& section, const char* entry, int defaultValue);
 bool WriteProfileInt(const QString& section, const char* entry, int value);
 
+// The firmware package folder the operator chose in the window, group
+// "Firmware", key "Package"; empty when none was chosen. A path may be
+// longer than the 200 bytes registry-style values hold, so it has a group
+// of its own; a damaged settings file is still never written over.
+QString GetFirmwarePackageFolder();
+void SetFirmwarePackageFolder(const QString& folder);
+
 // Profile section and entry of the interface language.
 inline constexpr char kProfileSection[] = "Quorvex Solution";
 inline constexpr char kLanguageEntry[] = "UI";

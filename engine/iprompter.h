@@ -10,6 +10,11 @@ public:
     virtual ~IPrompter() = default;
     // Yes/No question with the question icon.
     virtual bool AskYesNo(const QString& caption, const QString& text) = 0;
+    // The same with No as the default button, for questions where a hasty
+    // Enter must not say yes.
+    virtual bool AskYesNoDefaultNo(const QString& caption, const QString& text) {
+        return AskYesNo(caption, text);
+    }
     // Error box (error icon, OK).
     virtual void ShowError(const QString& caption, const QString& text) = 0;
     // Information box (information icon, OK).

@@ -22,6 +22,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The carried image as a package folder, chosen in the settings: the window
+# then sends it without asking, as it would the maker's images.
+package="$work/Z4-test-package"
+mkdir -p "$package/CPU"
+cp "$build/firmware/CPU_248.bin" "$package/CPU/248.bin"
+# Only the row of the simulated receiver: a package holds every image it names.
+{ grep -v '^cpu ' firmware/images.conf; grep '^cpu Q4B1C20 ' firmware/images.conf; } \
+    > "$package/images.conf"
+
 shoot() {
     local lang=$1 ui=$2
     "$build/tools/receiver-sim" --quiet --link "$work/sim" > /dev/null &
@@ -36,6 +45,9 @@ shoot() {
         echo "[Ports]"
         for n in $(seq 1 32); do echo "COM$n="; done
         echo "COM200=$work/sim"
+        echo
+        echo "[Firmware]"
+        echo "Package=$package"
         echo
         echo "[Software]"
         echo "Quorvex%20Solution\\PortOfMonitor=COM200"

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -29,6 +30,7 @@
 #include "receiversim.h"
 #include "settings.h"
 #include "support/event_wait.h"
+#include "support/package_writer.h"
 #include "support/recording_prompter.h"
 #include "support/temp_settings.h"
 #include "updateview.h"
@@ -75,10 +77,13 @@ protected:
         ASSERT_TRUE(sim->Start());
         settings.MapPort(200, QString::fromStdString(sim->DevicePath()));
     }
-    void Create(int port = 200, CLinkChoice link = {}) {
+    // The window told its port, with the built-in image chosen: the tests
+    // against the simulator send it on purpose.
+    void Create(int port = 200, CLinkChoice link = {}, bool choosePackage = true) {
         link.m_nComPort = port;
         frame = std::make_unique<CMainFrame>(FrameStartup{link, false, {}});
         view = frame->GetActiveView();
+        if (choosePackage) frame->UsePackage(BuiltinFirmwarePackage());
     }
     void ConnectAndIdentify() {
         QSignalSpy ended(&frame->Engine(), &UpdateEngine::identificationEnded);
@@ -136,8 +141,8 @@ TEST_F(Window, MenusToolBarAndWindow) {
     for (QAction* a : frame->menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"App", "&Language", "&Help"}));
     const QList<QAction*> top = frame->menuBar()->actions();
-    EXPECT_EQ(Texts(top[0]->menu()->actions()),
-              (QStringList{"Connect", "Disconnect", "Update", "|", "Link setup"}));
+    EXPECT_EQ(Texts(top[0]->menu()->actions()), (QStringList{"Connect", "Disconnect", "Update", "|",
+                                                             "Link setup", "Firmware Package..."}));
     EXPECT_EQ(Texts(top[1]->menu()->actions()), (QStringList{"&English", "&Chinese"}));
     EXPECT_EQ(Texts(top[2]->menu()->actions()),
               (QStringList{"&About QuorvexUpdate...", "About Velquist"}));
@@ -361,4 +366,64 @@ TEST_F(Window, DisconnectDuringIdentificationStopsTheRequests) {
     EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled());
     EXPECT_FALSE(frame->Engine().IsTimerActive(TIMER_VERSION));
     EXPECT_EQ(sim->Stats().versionRequests, 0);
+}
+
+// Without a chosen package the test image goes only with the operator's
+// consent, asked with No as the answer a hasty Enter gives.
+TEST_F(Window, TheTestImageIsSentOnlyWithConsent) {
+    StartSim();
+    Create(200, {}, false);
+    // The built-in package as the frame loaded it, with a smaller image.
+    FirmwarePackage builtin = BuiltinFirmwarePackage();
+    auto small = std::make_shared<CMemoryImageStore>();
+    small->Add("CPU", 248, std::vector<std::uint8_t>(1000, 0xA5));
+    builtin.store = small;
+    frame->Engine().SetPackage(builtin);
+    ConnectAndIdentify();
+    EXPECT_EQ(frame->PackageText(), QStringLiteral("Firmware: none chosen"));
+    prompter.answer = false;
+    RunUpdate();
+    ASSERT_EQ(prompter.questions.size(), 1);
+    EXPECT_TRUE(prompter.questions[0].contains("not firmware for a real receiver"));
+    EXPECT_FALSE(frame->Engine().IsPolling());
+    EXPECT_EQ(sim->Stats().resets, 0) << "no reset text, no byte of the update";
+
+    prompter.answer = true;
+    RunUpdate();
+    ASSERT_TRUE(WaitCompleted());
+    EXPECT_TRUE(Lines().contains("Firmware package: built-in test image"));
+    RunUpdate();
+    ASSERT_TRUE(WaitCompleted(2));
+    EXPECT_EQ(prompter.questions.size(), 2) << "a yes holds for the rest of the run";
+}
+
+// A folder chosen in the window is checked first, used and remembered; one
+// with errors is refused with its problems and changes nothing.
+TEST_F(Window, PackageFolderIsCheckedUsedAndRemembered) {
+    Create(17, {}, false);
+    QTemporaryDir tmp;
+    const QString good = tmp.path() + "/Z4-5.1", bad = tmp.path() + "/broken";
+    const std::vector<std::uint8_t> cpu = {0xEE, 0xBE, 0xAD, 0xDE, 1, 2, 3};
+    WritePackage(good, "loader-family Q4B1\nseries Q4\n", "cpu Q4B1C20 248\n",
+                 {{"CPU/248.bin", cpu}});
+    WritePackage(bad, "loader-family Q4B1\nseries Q4\n", "cpu Q4B1C20 248\ncpu Q4B1C21 249\n",
+                 {{"CPU/248.bin", cpu}});
+
+    EXPECT_FALSE(frame->UsePackageFolder(bad, true));
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_TRUE(prompter.errors[0].contains("CPU/249.bin: missing"))
+        << prompter.errors[0].toStdString();
+    EXPECT_FALSE(frame->IsPackageChosen());
+    EXPECT_TRUE(GetFirmwarePackageFolder().isEmpty());
+
+    ASSERT_TRUE(frame->UsePackageFolder(good, true));
+    EXPECT_EQ(frame->PackageText(), QStringLiteral("Firmware: Z4-5.1"));
+    EXPECT_EQ(prompter.infos.size(), 1);
+    frame.reset();
+
+    // The next run of the program starts with it.
+    FrameStartup startup{CLinkChoice{17, false, false, false, {}}, false, {}, true};
+    frame = std::make_unique<CMainFrame>(std::move(startup));
+    EXPECT_TRUE(frame->IsPackageChosen());
+    EXPECT_EQ(frame->PackageText(), QStringLiteral("Firmware: Z4-5.1"));
 }

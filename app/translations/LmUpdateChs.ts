@@ -143,6 +143,54 @@ Port: %3
         <source>Ready</source>
         <translation>就绪</translation>
     </message>
+    <message>
+        <source>The firmware package in %1 is no longer valid; choose one in App &gt; Firmware Package.</source>
+        <translation>%1 中的固件包已不可用，请在“应用 &gt; 固件包”中重新选择。</translation>
+    </message>
+    <message>
+        <source>The built-in image is a test image for the simulated receiver, not firmware for a real receiver. Send it?</source>
+        <translation>内置镜像是供模拟接收机使用的测试镜像，不是真实接收机的固件。仍要发送吗？</translation>
+    </message>
+    <message>
+        <source>Firmware Package</source>
+        <translation>固件包</translation>
+    </message>
+    <message>
+        <source>The package in %1 cannot be used:
+
+%2</source>
+        <translation>%1 中的固件包无法使用：
+
+%2</translation>
+    </message>
+    <message>
+        <source>Firmware: none chosen</source>
+        <translation>固件：未选择</translation>
+    </message>
+    <message>
+        <source>Firmware: built-in test image</source>
+        <translation>固件：内置测试镜像</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>固件：%1</translation>
+    </message>
+    <message>
+        <source>Firmware Package...</source>
+        <translation>固件包...</translation>
+    </message>
+    <message>
+        <source>Choose the firmware package to send
+Firmware Package</source>
+        <translation>选择要发送的固件包
+固件包</translation>
+    </message>
+    <message numerus="yes">
+        <source>Using %1 (%2): %n image(s).</source>
+        <translation>
+            <numerusform>使用 %1（%2）：%n 个镜像。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>CUpdateView</name>
@@ -286,6 +334,33 @@ Port: %3
     <message>
         <source>COM%1 (%2) is the system console and was not opened. To use it, give its device path by name.</source>
         <translation>COM%1（%2）是系统控制台，未打开。如需使用，请直接指定其设备路径。</translation>
+    </message>
+    <message>
+        <source>Firmware package: built-in test image</source>
+        <translation>固件包：内置测试镜像</translation>
+    </message>
+    <message>
+        <source>Firmware package: %1 (%2)</source>
+        <translation>固件包：%1（%2）</translation>
+    </message>
+</context>
+<context>
+    <name>CFirmwarePackageDlg</name>
+    <message>
+        <source>Firmware Package</source>
+        <translation>固件包</translation>
+    </message>
+    <message>
+        <source>Send the images of:</source>
+        <translation>发送以下来源的镜像：</translation>
+    </message>
+    <message>
+        <source>Built-in test image (for the simulated receiver)</source>
+        <translation>内置测试镜像（供模拟接收机使用）</translation>
+    </message>
+    <message>
+        <source>&amp;Folder...</source>
+        <translation>文件夹(&amp;F)...</translation>
     </message>
 </context>
 </TS>
