@@ -277,11 +277,29 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
     QMetaObject::invokeMethod(
         this,
         [this, message = QString::fromStdString(text), lineLost] {
+            if (lineLost && IsQuiet()) {
+                OnLineClosed();
+                return;
+            }
             emit linkError(message, lineLost);
             Prompter().ShowError(QStringLiteral("Application Error"), message);
             if (lineLost) emit finished(UpdateOutcome::LinkLost, message);
         },
         Qt::QueuedConnection);
+}
+
+bool UpdateEngine::IsQuiet() const {
+    return m_bConnected && !m_bIdentifying && !m_timerSs.isActive() && !m_bSending &&
+           !m_bAwaitCompletion;
+}
+
+void UpdateEngine::OnLineClosed() {
+    // A receiver restarts into its new firmware once it has confirmed the
+    // update, and one on a USB-CDC port or a board-powered adapter takes its
+    // tty along: after the confirmation, or while nothing is under way, that
+    // is no error. The port is closed cleanly, so Connect works again.
+    AddLine(tr("The receiver closed the line (%1).").arg(QString::fromStdString(LinkDevice())));
+    OnDisconnect();
 }
 
 void UpdateEngine::OnLinkData() {

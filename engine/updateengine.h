@@ -118,6 +118,10 @@ private:
     // From the link's thread, through LinkNotices: queue and return.
     void OnLinkDataReady();
     void OnLinkError(const std::string& text, bool lineLost);
+    // Connected, and neither identifying, polling, sending nor waiting for
+    // the receiver's report.
+    bool IsQuiet() const;
+    void OnLineClosed();
 
     // IFrameHandler: frame types from the receiver.
     int OnIdentifyReply(const std::uint8_t* payload, unsigned length) override;

@@ -299,6 +299,23 @@ TEST_F(Window, CarriedImageByteForByte) {
 
 // The speeds the receiver sees on a real line; the rules themselves are
 // checked against the engine.
+// The receiver restarts into its new firmware and takes its line along: no
+// error box under "Completed!", one line, and Connect works again.
+TEST_F(Window, ALineClosedAfterCompletionIsNoError) {
+    StartSim();
+    Create();
+    UseTestStore(248, std::vector<std::uint8_t>(1000, 0x3C));
+    ConnectAndIdentify();
+    RunUpdate();
+    ASSERT_TRUE(WaitCompleted());
+    sim->Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !frame->IsConnected(); }));
+    EXPECT_TRUE(Lines().last().startsWith("The receiver closed the line ("))
+        << Lines().last().toStdString();
+    EXPECT_TRUE(prompter.errors.isEmpty()) << prompter.errors.join('\n').toStdString();
+    EXPECT_TRUE(frame->Action(ID_CONNECT)->isEnabled());
+}
+
 TEST_F(Window, LoaderSpeedOnTheLine) {
     struct Row {
         const char* boot;

@@ -415,13 +415,27 @@ TEST(EngineLink, UsbRestartReleasesTheDeviceAndPollsOnceItIsBack) {
     EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
 }
 
-TEST(EngineLink, LostLineIsReportedOnceAsAnError) {
+TEST(EngineLink, LostLineDuringIdentificationIsAnError) {
     Rig rig;
-    rig.Connect();
+    rig.receiver.answerVersion = false;
+    ASSERT_TRUE(rig.engine.OnConnect());
     rig.link->Lose("WARNING: ReadFile() Failed");
     ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
     EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::LinkLost});
     EXPECT_EQ(rig.prompter.errors.size(), 1);
+}
+
+// A receiver restarts into its new firmware after it confirmed the update,
+// and may take its tty along: one line, no box, and Connect works again.
+TEST(EngineLink, LineClosedAfterTheConfirmationIsNoError) {
+    Rig rig;
+    rig.FullUpdate();
+    rig.link->Lose("WARNING: ReadFile() Failed");
+    ASSERT_TRUE(rig.Wait([&] { return !rig.engine.IsConnected(); }));
+    EXPECT_EQ(rig.lines.last(), "The receiver closed the line (/dev/fake0).");
+    EXPECT_TRUE(rig.prompter.errors.isEmpty());
+    EXPECT_EQ(rig.link->log.back(), "close");
+    EXPECT_TRUE(rig.engine.OnConnect());
 }
 
 // Two engines in one process share nothing: each chains its own checksum.

@@ -343,6 +343,10 @@ Firmware Package</source>
         <source>Firmware package: %1 (%2)</source>
         <translation>固件包：%1（%2）</translation>
     </message>
+    <message>
+        <source>The receiver closed the line (%1).</source>
+        <translation>接收机已关闭线路（%1）。</translation>
+    </message>
 </context>
 <context>
     <name>CFirmwarePackageDlg</name>
