@@ -27,41 +27,7 @@ bool IsAddressLine(const QString& text) {
     return text.startsWith(QLatin1String("Address: "));
 }
 
-QString Duration(double seconds) {
-    const auto total = static_cast<long long>(seconds + 0.5);
-    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
-}
-
 }  // namespace
-
-QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t sent, double seconds,
-                     int barWidth) {
-    position = std::clamp<std::int64_t>(position, 0, std::max<std::int64_t>(maximum, 0));
-    const int percent = maximum > 0 ? static_cast<int>(position * 100 / maximum) : 0;
-    // The bar goes on a terminal line beside the address: kept under 80 columns.
-    const bool compact = barWidth > 0;
-    const QString gap = compact ? QStringLiteral(" ") : QStringLiteral("  ");
-    QString text;
-    if (compact) {
-        const int filled = maximum > 0 ? static_cast<int>(position * barWidth / maximum) : 0;
-        text = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
-               QString(barWidth - filled, QLatin1Char('.')) + QStringLiteral("] ");
-    } else {
-        text = QStringLiteral("Progress: ");
-    }
-    text += QStringLiteral("%1%").arg(percent, 3) + gap +
-            QStringLiteral("%1/%2 %3")
-                .arg(position)
-                .arg(maximum)
-                .arg(compact ? QStringLiteral("B") : QStringLiteral("bytes"));
-    if (seconds > 0 && sent > 0) {
-        const double rate = static_cast<double>(sent) / seconds;
-        text += gap + QStringLiteral("%1 kB/s").arg(rate / 1000.0, 0, 'f', 0);
-        text += gap + QStringLiteral("%1 left").arg(
-                          Duration(static_cast<double>(maximum - position) / rate));
-    }
-    return text;
-}
 
 CHeadlessOutput::CHeadlessOutput(std::FILE* out, std::FILE* err, bool terminal, int columns)
     : m_out(out), m_err(err), m_terminal(terminal), m_columns(std::max(columns, 20)) {
@@ -118,25 +84,16 @@ void CHeadlessOutput::ReplaceLine(const QString& text) {
 
 void CHeadlessOutput::RestartProgress() {
     m_step = 0;
-    m_maximum = 0;
-    m_position = 0;
     m_progressShown = false;
 }
 
 void CHeadlessOutput::Progress(std::int64_t position, std::int64_t maximum) {
-    // A new range, or a position going back, is the next transfer.
-    if (maximum != m_maximum || position < m_position) {
-        RestartProgress();
-        m_maximum = maximum;
-        m_startPosition = position;
-        m_transferClock.start();
-    }
-    m_position = position;
+    if (m_progress.Update(position, maximum)) RestartProgress();
     if (maximum <= 0) return;
     const int step = static_cast<int>(std::min<std::int64_t>(position, maximum) * kSteps / maximum);
     if (step > m_step) {
         m_step = step;
-        const QString text = ProgressNow(false);
+        const QString text = m_progress.Text();
         if (!m_terminal) Write(m_out, text + QLatin1Char('\n'));
         Write(m_log, text + QLatin1Char('\n'));
     }
@@ -144,21 +101,14 @@ void CHeadlessOutput::Progress(std::int64_t position, std::int64_t maximum) {
     Redraw(position >= maximum);
 }
 
-QString CHeadlessOutput::ProgressNow(bool bar) const {
-    const double seconds =
-        m_transferClock.isValid() ? static_cast<double>(m_transferClock.nsecsElapsed()) / 1e9 : 0;
-    return ProgressText(m_position, m_maximum, m_position - m_startPosition, seconds,
-                        bar ? kBarWidth : 0);
-}
-
 void CHeadlessOutput::Redraw(bool force) {
     if (!m_terminal) return;
     if (!force && m_live && m_redrawClock.elapsed() < kRedrawEveryMs) return;
     m_redrawClock.restart();
     QString text = m_address;
-    if (m_progressShown && m_maximum > 0) {
+    if (m_progressShown && m_progress.Maximum() > 0) {
         if (!text.isEmpty()) text += QStringLiteral("  ");
-        text += ProgressNow(true);
+        text += m_progress.Text(kBarWidth);
     }
     // One screen line, or the carriage return would not reach its start.
     text.truncate(m_columns - 1);
@@ -174,8 +124,8 @@ void CHeadlessOutput::Flush() {
     const bool wasLive = m_live;
     ClearLive();
     if (!address.isEmpty()) Write(m_out, address + QLatin1Char('\n'));
-    if (wasLive && m_progressShown && m_maximum > 0)
-        Write(m_out, ProgressNow(true) + QLatin1Char('\n'));
+    if (wasLive && m_progressShown && m_progress.Maximum() > 0)
+        Write(m_out, m_progress.Text(kBarWidth) + QLatin1Char('\n'));
 }
 
 void CHeadlessOutput::Error(const QString& text) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "firmwarepackage.h"
+#include "progressfigures.h"
 
 // Where a headless run writes what the window would show. Message-list lines
 // go to standard output as they are added. On a terminal the address line
@@ -35,7 +36,6 @@ private:
     void Terminal(const QString& text);
     void Redraw(bool force);
     void ClearLive();
-    QString ProgressNow(bool bar) const;
 
     std::FILE* m_out;
     std::FILE* m_err;
@@ -45,20 +45,11 @@ private:
 
     QString m_address;    // the address line not yet printed for good
     bool m_live = false;  // terminal: the live line is on the screen
-    std::int64_t m_position = 0;
-    std::int64_t m_maximum = 0;
-    std::int64_t m_startPosition = 0;
+    CProgressClock m_progress;
     int m_step = 0;  // 5% steps printed in the plain sinks
     bool m_progressShown = false;
-    QElapsedTimer m_transferClock;
     QElapsedTimer m_redrawClock;
 };
-
-// "Progress:  45%  1322880/2937712 bytes  612 kB/s  0:03 left", or with a bar
-// of barWidth > 0 characters the compact "[#######.........]  45% 1322880/2937712
-// B 612 kB/s 0:03 left". Rate and time left only when sent > 0 and seconds > 0.
-QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t sent, double seconds,
-                     int barWidth);
 
 // What --check prints for a usable package: its name and folder, the
 // prefixes, one table row per image each part number is given (part number,

@@ -48,12 +48,14 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     // only with the operator's consent.
     m_engine.SetPackage(BuiltinFirmwarePackage());
 
-    setWindowTitle(QStringLiteral("QuorvexUpdate"));
+    SetTitle(QStringLiteral("QuorvexUpdate"));
     setFixedSize(650, 500);
     m_pView = new CUpdateView(m_engine, this);
     setCentralWidget(m_pView);
     CreateActions();
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
+    connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshTitle);
+    connect(m_pView, &CUpdateView::percentChanged, this, &CMainFrame::RefreshTitle);
     RefreshActions();
     m_pPackageLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_pPackageLabel);
@@ -74,8 +76,19 @@ CMainFrame::~CMainFrame() {
     m_engine.OnDisconnect();
 }
 
+void CMainFrame::SetTitle(const QString& title) {
+    m_strTitle = title;
+    RefreshTitle();
+}
+
+void CMainFrame::RefreshTitle() {
+    const bool sending = m_pView && m_engine.IsConnected() && m_engine.IsSending();
+    setWindowTitle(sending ? QStringLiteral("%1% - %2").arg(m_pView->Percent()).arg(m_strTitle)
+                           : m_strTitle);
+}
+
 void CMainFrame::OnCreate() {
-    setWindowTitle(tr("Update For Z4 OEM Board"));
+    SetTitle(tr("Update For Z4 OEM Board"));
     OnConnect();
 }
 
@@ -90,9 +103,9 @@ void CMainFrame::OnConnect() {
     m_engine.SetLinkChoice(*this);
     if (!m_engine.OnConnect()) return;
     if (!m_bUsb)
-        setWindowTitle(tr("Update For Z4 OEM Board") + QString::asprintf(" - COM%d", m_nComPort));
+        SetTitle(tr("Update For Z4 OEM Board") + QString::asprintf(" - COM%d", m_nComPort));
     else if (m_engine.IsLinkReady())
-        setWindowTitle(QStringLiteral("USB"));
+        SetTitle(QStringLiteral("USB"));
 }
 
 void CMainFrame::OnDisconnect() {

@@ -120,6 +120,9 @@ private:
     void OnVisitWebSite();
 
     void ShowPackage();
+    // The window title: the link's, with the percent while blocks go out.
+    void SetTitle(const QString& title);
+    void RefreshTitle();
 
     CResourceImageStore m_resourceStore;
     std::unique_ptr<IPrompter> m_pPrompter;  // the program's message boxes
@@ -128,6 +131,7 @@ private:
     std::vector<QAction*> m_actions;
     CLanguage* m_pLanguage = nullptr;
     QLabel* m_pPackageLabel = nullptr;
+    QString m_strTitle;
     QString m_strPackageNote;          // why no package is in use, when one was remembered
     bool m_bPackageChosen = false;     // a package (or the built-in image) was chosen
     bool m_bTestImageConsent = false;  // the operator agreed to send the test image

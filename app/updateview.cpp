@@ -32,6 +32,9 @@ CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent) : QWidget(parent
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     layout->addWidget(m_progress);
+    m_figures = new QLabel(this);
+    m_figures->setObjectName(QStringLiteral("figures"));
+    layout->addWidget(m_figures);
 
     m_repaint.setSingleShot(true);
     m_repaint.setInterval(kRepaintMs);
@@ -85,6 +88,10 @@ void CUpdateView::Flush() {
         if (m_progress->maximum() != maximum) m_progress->setRange(0, maximum);
         m_progress->setValue(position);
         m_pendingProgress.reset();
+        const int before = m_clock.Percent();
+        const bool next = m_clock.Update(position, maximum);
+        m_figures->setText(m_clock.Text());
+        if (next || m_clock.Percent() != before) emit percentChanged(m_clock.Percent());
     }
 }
 
@@ -93,6 +100,11 @@ QStringList CUpdateView::Lines() {
     QStringList lines;
     for (int i = 0; i < m_list->count(); ++i) lines << m_list->item(i)->text();
     return lines;
+}
+
+QString CUpdateView::Figures() {
+    Flush();
+    return m_figures->text();
 }
 
 int CUpdateView::ProgressValue() {

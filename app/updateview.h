@@ -6,7 +6,10 @@
 #include <QWidget>
 #include <optional>
 
+#include "progressfigures.h"
+
 class UpdateEngine;
+class QLabel;
 class QListWidget;
 class QProgressBar;
 
@@ -30,9 +33,16 @@ public:
     int ProgressMaximum();
     QListWidget* List() const { return m_list; }
     QProgressBar* Progress() const { return m_progress; }
+    // Percent, bytes, rate and time left beside the bar.
+    QString Figures();
+    int Percent() const { return m_clock.Percent(); }
 
     // Applies what waits for the next repaint.
     void Flush();
+
+signals:
+    // The whole percent the bar shows changed.
+    void percentChanged(int percent);
 
 private:
     void SetProgress(int position, int maximum);
@@ -40,6 +50,8 @@ private:
 
     QProgressBar* m_progress = nullptr;
     QListWidget* m_list = nullptr;
+    QLabel* m_figures = nullptr;
+    CProgressClock m_clock;
     std::optional<QString> m_pendingLastLine;
     std::optional<std::pair<int, int>> m_pendingProgress;
     QTimer m_repaint;

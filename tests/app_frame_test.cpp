@@ -261,8 +261,19 @@ TEST_F(Window, CarriedImageByteForByte) {
     StartSim();
     Create();
     ConnectAndIdentify();
+    QStringList titles;
+    QObject::connect(frame.get(), &QWidget::windowTitleChanged,
+                     [&](const QString& t) { titles << t; });
     RunUpdate();
     ASSERT_TRUE(WaitCompleted());
+    // The title carries the percent while blocks go out, and the figures
+    // stand beside the bar.
+    EXPECT_FALSE(
+        titles.filter(QRegularExpression("^\\d+% - Update For Z4 OEM Board - COM200$")).isEmpty())
+        << titles.join('|').toStdString();
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board - COM200"));
+    EXPECT_TRUE(view->Figures().startsWith("Progress: 100%  2937712/2937712 bytes"))
+        << view->Figures().toStdString();
 
     const auto carried = CarriedImage();
     ASSERT_EQ(carried.size(), 2937712u);
