@@ -1,7 +1,7 @@
 // A full update of the carried image through the real path: the update
 // engine, the serial link, a pseudo-terminal, and the simulated receiver in
 // its own process (so the figures are the updater's alone). The simulator
-// does not pace the line.
+// does not pace the line unless told to: options after its path go to it.
 //
 // Built twice: engine_bench drives the engine alone under QCoreApplication,
 // as the headless mode does; window_bench drives the same engine through the
@@ -55,12 +55,14 @@ double Percentile(std::vector<double> v, double p) {
 
 int main(int argc, char** argv) {
     BenchApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-receiver-sim\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PATH-TO-receiver-sim [SIM-OPTION...]\n", argv[0]);
         return 2;
     }
+    QStringList simArguments{QStringLiteral("--quiet")};
+    for (int i = 2; i < argc; ++i) simArguments << QString::fromLocal8Bit(argv[i]);
     QProcess sim;
-    sim.start(QString::fromLocal8Bit(argv[1]), {QStringLiteral("--quiet")});
+    sim.start(QString::fromLocal8Bit(argv[1]), simArguments);
     if (!sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "receiver-sim did not start\n");
         return 1;

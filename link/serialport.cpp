@@ -179,7 +179,10 @@ bool BuildCommDCB(const char* szDef, termios* pState) {
     return true;
 }
 
-CSerialPort::CSerialPort() {
+CSerialPort::CSerialPort()
+    : m_serialIoctl([](int fd, unsigned long request, serial_struct* info) {
+          return ::ioctl(fd, request, info);
+      }) {
     // The owner sets the receive ring up again before opening; this only keeps
     // a forgetful owner from a ring without storage.
     RingInit(&m_rxRing, sizeof m_rxStore, m_rxStore);
@@ -284,6 +287,7 @@ bool CSerialPort::OpenPort(ILinkOwner* pPortOwner, unsigned portnr, const std::s
         }
     }
     if (failedStep) ReportError(failedStep, errno);
+    SetLowLatency();
 
     ::tcflush(m_hComm, TCIOFLUSH);
     m_nOpenErrno = 0;
@@ -564,8 +568,42 @@ void CSerialPort::StopMonitor() {
     }
 }
 
+// A USB-serial adapter holds received bytes for its latency timer (16 ms by
+// default) and the update waits for each block's acknowledgement, so the
+// timer would roughly double the time per block; low latency cuts it to 1 ms
+// on the common drivers. A tty without it (a pseudo-terminal, a driver that
+// refuses) works as before, only slower: no report.
+void CSerialPort::SetLowLatency() {
+    m_bRestoreSerial = false;
+    serial_struct serial = {};
+    if (m_serialIoctl(m_hComm, TIOCGSERIAL, &serial) != 0) {
+        qCDebug(lcSerialTrace, "COM%u: no serial flags (%s), latency left as it is", m_nPort,
+                ErrorText(errno).c_str());
+        return;
+    }
+    // Already set (by udev, setserial or the operator): theirs to keep, so
+    // nothing is changed and nothing restored.
+    if (serial.flags & ASYNC_LOW_LATENCY) return;
+    const serial_struct saved = serial;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (m_serialIoctl(m_hComm, TIOCSSERIAL, &serial) != 0) {
+        qCDebug(lcSerialTrace, "COM%u: low latency refused (%s)", m_nPort,
+                ErrorText(errno).c_str());
+        return;
+    }
+    m_savedSerial = saved;
+    m_bRestoreSerial = true;
+}
+
 void CSerialPort::ClosePort() {
     if (m_hComm < 0) return;
+    // Best effort: a hung-up or pulled device cannot take it, and has nothing
+    // left to restore.
+    if (m_bRestoreSerial) {
+        m_bRestoreSerial = false;
+        if (m_serialIoctl(m_hComm, TIOCSSERIAL, &m_savedSerial) != 0)
+            qCDebug(lcSerialTrace, "serial flags not restored (%s)", ErrorText(errno).c_str());
+    }
     // The exclusive flag would outlive this close while anyone else has the
     // tty open.
     ::ioctl(m_hComm, TIOCNXCL);

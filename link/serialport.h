@@ -1,10 +1,12 @@
 #pragma once
 
+#include <linux/serial.h>
 #include <poll.h>
 #include <termios.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,7 +87,12 @@ protected:
     void LinkLost(const char* szStep, int nError);
     void Post(unsigned message, std::uintptr_t wParam);
     void StopMonitor();
+    void SetLowLatency();
     void ClosePort();
+
+    // TIOCGSERIAL and TIOCSSERIAL go through this, and nothing else does, so
+    // a test can play a serial driver on a pseudo-terminal. ::ioctl by default.
+    std::function<int(int fd, unsigned long request, serial_struct* info)> m_serialIoctl;
 
     std::unique_ptr<std::thread> m_pMonitorThread;
     // Serialises port I/O between the owner's thread (reopen) and the
@@ -114,4 +121,8 @@ protected:
     // Monitor only: what one wake-up reads, before it goes into m_rxRing whole.
     std::uint8_t m_rxScratch[sizeof m_rxStore];
     int m_nOpenErrno = 0;
+    // What TIOCGSERIAL gave when this program set ASYNC_LOW_LATENCY; put
+    // back before the tty is closed.
+    serial_struct m_savedSerial = {};
+    bool m_bRestoreSerial = false;
 };

@@ -83,6 +83,40 @@ public:
     using CSerialPort::m_commTimeouts;
 };
 
+// Plays a serial driver behind the flag requests. Every call is checked to
+// reach the open tty of the test's line.
+class SerialFlagsPort : public CSerialPort {
+public:
+    struct Driver {
+        Driver(std::string tty, int answer, int getFails = 0, int setFails = 0)
+            : device(std::move(tty)), flags(answer), getError(getFails), setError(setFails) {}
+        std::string device;
+        int flags = 0;
+        int getError = 0;           // TIOCGSERIAL fails with this
+        int setError = 0;           // TIOCSSERIAL fails with this
+        std::vector<int> setFlags;  // every TIOCSSERIAL, refused ones too
+        int strayCalls = 0;
+    };
+    explicit SerialFlagsPort(Driver* driver) {
+        m_serialIoctl = [driver](int fd, unsigned long request, serial_struct* info) {
+            char name[64] = {};
+            if (::ttyname_r(fd, name, sizeof name) != 0 || driver->device != name)
+                ++driver->strayCalls;
+            if (request == TIOCSSERIAL) driver->setFlags.push_back(info->flags);
+            const int error = request == TIOCGSERIAL ? driver->getError : driver->setError;
+            if (error != 0) {
+                errno = error;
+                return -1;
+            }
+            if (request == TIOCGSERIAL) {
+                *info = {};
+                info->flags = driver->flags;
+            }
+            return 0;
+        };
+    }
+};
+
 class SerialPort : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(pty.IsOpen()); }
@@ -421,6 +455,60 @@ TEST_F(SerialPort, PortThatCannotOpenReturnsFalseWithoutAReport) {
             port.OpenPort(&owner, row.port, row.device, 115200, 'N', 8, 1, kFrameMask, 512));
         EXPECT_EQ(port.OpenErrno(), row.error);
         EXPECT_FALSE(port.StartMonitor());
+    }
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, LowLatencyIsSetOnOpenAndTheFormerFlagsComeBackOnClose) {
+    constexpr int kOther = ASYNC_SKIP_TEST | ASYNC_SPD_HI;
+    SerialFlagsPort::Driver driver(pty.SlavePath(), kOther);
+    auto port = std::make_unique<SerialFlagsPort>(&driver);
+    RingInit(&port->m_rxRing, 8192, port->m_rxStore);
+    ASSERT_TRUE(port->OpenPort(&owner, kPort, pty.SlavePath(), 115200, 'N', 8, 1, kFrameMask, 512));
+    EXPECT_EQ(driver.setFlags, std::vector<int>{kOther | ASYNC_LOW_LATENCY});
+    port.reset();
+    EXPECT_EQ(driver.setFlags, (std::vector<int>{kOther | ASYNC_LOW_LATENCY, kOther}));
+
+    // Set already by someone else: left alone, open and close.
+    SerialFlagsPort::Driver set(pty.SlavePath(), kOther | ASYNC_LOW_LATENCY);
+    port = std::make_unique<SerialFlagsPort>(&set);
+    ASSERT_TRUE(port->OpenPort(&owner, kPort, pty.SlavePath(), 115200, 'N', 8, 1, kFrameMask, 512));
+    port.reset();
+    EXPECT_TRUE(set.setFlags.empty());
+    EXPECT_EQ(driver.strayCalls + set.strayCalls, 0);
+    EXPECT_TRUE(owner.Errors().empty());
+}
+
+TEST_F(SerialPort, TtyWithoutLowLatencyOpensAsBeforeWithoutAReport) {
+    struct Row {
+        const char* name;
+        int getError;
+        int setError;
+    };
+    const Row rows[] = {
+        {"no serial flags", ENOTTY, 0},
+        {"driver refuses", 0, EINVAL},
+        {"not allowed", 0, EPERM},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PtyPair line;
+        ASSERT_TRUE(line.IsOpen());
+        SerialFlagsPort::Driver driver(line.SlavePath(), 0, row.getError, row.setError);
+        auto port = std::make_unique<SerialFlagsPort>(&driver);
+        RingInit(&port->m_rxRing, 8192, port->m_rxStore);
+        ASSERT_TRUE(
+            port->OpenPort(&owner, kPort, line.SlavePath(), 115200, 'N', 8, 1, kFrameMask, 512));
+        EXPECT_EQ(port->OpenErrno(), 0);
+        EXPECT_EQ(line.MasterSpeed(), static_cast<speed_t>(B115200));
+        ASSERT_TRUE(port->StartMonitor());
+        const auto frame = Pattern(10, 2);
+        port->WritePort(frame.data(), 10);
+        EXPECT_EQ(line.Read(10), frame);
+        RunGuarded("delete", [&] { port.reset(); });
+        // Nothing was changed, so nothing is put back.
+        EXPECT_EQ(driver.setFlags.size(), row.setError != 0 ? 1u : 0u);
+        EXPECT_EQ(driver.strayCalls, 0);
     }
     EXPECT_TRUE(owner.Errors().empty());
 }

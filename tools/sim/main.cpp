@@ -74,7 +74,9 @@ const char kUsage[] =
     "  --silent-after N        answer nothing from block N+1 on, until \"reset\"\n"
     "  --hang-up-after N       close the line when block N+1 arrives, then exit\n"
     "  --force-vx N            answer N good checksums with \"VX\" (0)\n"
-    "  --pace                  delay replies by 10 bits per byte of wire time\n";
+    "  --pace                  delay replies by 10 bits per byte of wire time\n"
+    "  --reply-delay-ms N      hold every loader reply back N ms more (0), as a\n"
+    "                          USB-serial adapter's latency timer does\n";
 
 enum LongOnly {
     kLink = 256,
@@ -111,7 +113,8 @@ enum LongOnly {
     kSilentAfter,
     kHangUpAfter,
     kForceVx,
-    kPace
+    kPace,
+    kReplyDelay
 };
 
 const option kOptions[] = {{"link", required_argument, nullptr, kLink},
@@ -149,6 +152,7 @@ const option kOptions[] = {{"link", required_argument, nullptr, kLink},
                            {"hang-up-after", required_argument, nullptr, kHangUpAfter},
                            {"force-vx", required_argument, nullptr, kForceVx},
                            {"pace", no_argument, nullptr, kPace},
+                           {"reply-delay-ms", required_argument, nullptr, kReplyDelay},
                            {nullptr, 0, nullptr, 0}};
 
 bool ToInt(const char* text, int* value) {
@@ -263,7 +267,7 @@ int main(int argc, char** argv) {
                                  opt == kSsLength || opt == kSsFrame || opt == kReplyKind ||
                                  opt == kCompletionDelay || opt == kNakEvery ||
                                  opt == kCorruptAck || opt == kDropAckByte || opt == kSilentAfter ||
-                                 opt == kHangUpAfter || opt == kForceVx;
+                                 opt == kHangUpAfter || opt == kForceVx || opt == kReplyDelay;
         if (needsNumber && !ToInt(optarg, &n)) {
             std::fprintf(stderr, "receiver-sim: not a number: %s\n", optarg);
             return 2;
@@ -373,6 +377,9 @@ int main(int argc, char** argv) {
                 break;
             case kPace:
                 o.pace = true;
+                break;
+            case kReplyDelay:
+                o.replyDelayMs = n;
                 break;
             default:
                 std::fputs("Try 'receiver-sim --help'.\n", stderr);

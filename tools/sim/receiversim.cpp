@@ -642,14 +642,20 @@ void ReceiverSim::WriteRecords() {
 }
 
 void ReceiverSim::Send(const std::vector<std::uint8_t>& bytes) {
+    // The adapter's hold comes after the wire and does not occupy it.
+    const auto hold = std::chrono::milliseconds(
+        m_mode == SimMode::Loader ? std::max(m_options.replyDelayMs, 0) : 0);
     if (!m_options.pace) {
-        SendNow(bytes);
+        if (hold.count() == 0)
+            SendNow(bytes);
+        else
+            At(Clock::now() + hold, [this, bytes] { SendNow(bytes); });
         return;
     }
     // Replies leave once the line has carried what came in and what went out before.
     const auto wire = std::chrono::microseconds(bytes.size() * 10'000'000 / m_listenBaud);
     m_wireFree = std::max(m_wireFree, Clock::now()) + wire;
-    At(m_wireFree, [this, bytes] { SendNow(bytes); });
+    At(m_wireFree + hold, [this, bytes] { SendNow(bytes); });
 }
 
 void ReceiverSim::SendNow(const std::vector<std::uint8_t>& bytes) {

@@ -62,6 +62,9 @@ struct SimOptions {
     int hangUpAfterBlocks = 0;    // closes the line when block N+1 arrives
     int forceVx = 0;              // answer this many good checksums with "VX" instead of "SC"
     bool pace = false;  // hold replies back by the wire time of what was sent and received
+    // Every loader reply reaches the updater this much later, as a USB-serial
+    // adapter's latency timer holds received bytes back.
+    int replyDelayMs = 0;
 
     // Where the images of every finished transfer are written (empty: nowhere),
     // as image1.bin (kind 21 blocks) and image2.bin (kind 20 blocks, if any).
