@@ -13,17 +13,12 @@
 
 #include "firmware.h"
 #include "headless_output.h"
+#include "linkfactory.h"
 #include "linksettings.h"
 #include "settings.h"
 #include "updateengine.h"
 
 namespace {
-
-// The device a serial choice opens, as the link factory finds it.
-std::string ChoiceDevice(const CLinkChoice& choice) {
-    if (!choice.m_strDevice.empty()) return choice.m_strDevice;
-    return ComDevicePath(static_cast<unsigned>(choice.m_nComPort), LoadPortOverrides());
-}
 
 QString BootSentMessage() {
     return QStringLiteral(
@@ -80,7 +75,7 @@ QString CHeadlessRun::PortName() const {
     if (m_options.link.m_bUsb) return QStringLiteral("USB");
     return QStringLiteral("COM%1 (%2)")
         .arg(m_options.link.m_nComPort)
-        .arg(QString::fromStdString(ChoiceDevice(m_options.link)));
+        .arg(QString::fromStdString(SerialDeviceOf(m_options.link).path));
 }
 
 bool CHeadlessRun::TakePackage() {
@@ -105,7 +100,7 @@ void CHeadlessRun::Start() {
     if (!TakePackage()) return;
     if (!m_engine.OnConnect()) {
         Finish(kExitPortNotOpened,
-               PortOpenFailure(m_options.link.m_nComPort, ChoiceDevice(m_options.link)));
+               PortOpenFailure(m_options.link.m_nComPort, SerialDeviceOf(m_options.link).path));
         return;
     }
     m_silence.start();

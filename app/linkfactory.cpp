@@ -8,18 +8,20 @@
 #include "settings.h"
 #include "usblink.h"
 
+SerialDevice SerialDeviceOf(const CLinkChoice& choice) {
+    if (!choice.m_strDevice.empty()) return {choice.m_strDevice, true};
+    const auto port = static_cast<unsigned>(choice.m_nComPort);
+    const PortOverrides overrides = LoadPortOverrides();
+    // A device mapped by hand in the file is named: it may be the console on
+    // purpose. One from the default map never is.
+    return {ComDevicePath(port, overrides), overrides.count(port) != 0};
+}
+
 std::unique_ptr<ILink> MakeLink(const CLinkChoice& choice) {
     if (choice.m_bUsb) return std::make_unique<CUsbLink>(LoadConfiguredUsbIds());
-    const auto port = static_cast<unsigned>(choice.m_nComPort);
-    SerialLinkSettings settings{port, choice.m_strDevice, true};
-    if (settings.device.empty()) {
-        const PortOverrides overrides = LoadPortOverrides();
-        settings.device = ComDevicePath(port, overrides);
-        // A device mapped by hand in the file is named: it may be the console
-        // on purpose. One from the default map never is.
-        settings.deviceNamed = overrides.count(port) != 0;
-    }
-    return std::make_unique<CSerialLink>(std::move(settings));
+    SerialDevice device = SerialDeviceOf(choice);
+    return std::make_unique<CSerialLink>(SerialLinkSettings{
+        static_cast<unsigned>(choice.m_nComPort), std::move(device.path), device.named});
 }
 
 std::function<std::unique_ptr<ILink>(const CLinkChoice&)> RealLinks() {

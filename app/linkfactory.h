@@ -14,6 +14,13 @@ class ILink;
 // device the settings file's COM map (or the default map) gives m_nComPort.
 // The engine opens it.
 std::unique_ptr<ILink> MakeLink(const CLinkChoice& choice);
+
+// The device a serial choice opens, and whether the operator named it.
+struct SerialDevice {
+    std::string path;
+    bool named = false;
+};
+SerialDevice SerialDeviceOf(const CLinkChoice& choice);
 // MakeLink as the engine takes it; usable where ILink is not known.
 std::function<std::unique_ptr<ILink>(const CLinkChoice&)> RealLinks();
 
