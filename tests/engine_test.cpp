@@ -438,17 +438,4 @@ TEST(EngineLink, LineClosedAfterTheConfirmationIsNoError) {
     EXPECT_TRUE(rig.engine.OnConnect());
 }
 
-// Two engines in one process share nothing: each chains its own checksum.
-TEST(EngineLink, TwoEnginesRunSideBySide) {
-    Rig a, b;
-    b.receiver.options.partNumber = "Q4X1A10";
-    a.Connect();
-    b.Connect();
-    a.engine.OnFirmwareUpdate();
-    b.engine.OnFirmwareUpdate();
-    ASSERT_TRUE(a.Wait([&] { return a.Completed() && b.Completed(); }));
-    EXPECT_EQ(a.receiver.Image(21).size(), 384u);
-    EXPECT_EQ(b.receiver.Image(21).size(), 256u);
-}
-
 }  // namespace

@@ -198,17 +198,6 @@ TEST_F(Cli, ExitStatusOfEachWayAReceiverCanFail) {
     }
 }
 
-TEST_F(Cli, RestartRequestsBeyondTheLimit) {
-    qsim::SimOptions o;
-    o.forceVx = 10;
-    auto sim = StartSim(o);
-    const Result r = Run({"--max-restarts", "0", "--firmware", "builtin",
-                          QString::fromStdString(sim->DevicePath())});
-    EXPECT_EQ(r.code, 7) << r.err.toStdString();
-    EXPECT_EQ(sim->Stats().vxSent, 1);
-    EXPECT_TRUE(r.err.contains("asked for a restart 1 times (limit 0")) << r.err.toStdString();
-}
-
 TEST_F(Cli, InterruptClosesThePortAndEndsPromptly) {
     auto sim = StartSim();
     QProcess p;
@@ -340,20 +329,4 @@ TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
     r = Run({"--firmware", "no-such-package", "--check"});
     EXPECT_EQ(r.code, 9);
     EXPECT_TRUE(r.err.contains("No firmware package named no-such-package")) << r.err.toStdString();
-}
-
-TEST_F(Cli, WithoutAUsablePackageThePortIsNotTouched) {
-    PtyPair line;
-    ASSERT_TRUE(line.IsOpen());
-    const QString port = QString::fromStdString(line.SlavePath());
-    Result r = Run({port});
-    EXPECT_EQ(r.code, 9);
-    EXPECT_TRUE(r.err.contains("--firmware DIR")) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("--firmware builtin")) << r.err.toStdString();
-    QTemporaryDir work;
-    r = Run({"--firmware", work.filePath("absent"), port});
-    EXPECT_EQ(r.code, 9);
-    EXPECT_TRUE(r.err.contains(work.filePath("absent"))) << r.err.toStdString();
-    EXPECT_FALSE(WaitReadable(line.Master(), std::chrono::milliseconds(0)))
-        << "something was written to the port";
 }
