@@ -1,6 +1,15 @@
 // USB link latencies against an umockdev-emulated receiver: UsbWrite until the
 // device sees the bytes while the read thread idles, and the round trip of a
-// 142-byte block and its 10-byte ack. Prints median and p99.
+// 142-byte block and its 10-byte ack. Prints median and p99. Then the
+// lateness of a 10 ms UI timer while the engine polls for a receiver that is
+// not there (USB chosen, "Please reboot the receiver manually...").
+//   usb_latency_bench [idle samples] [round trips] [seconds of polling]
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -9,6 +18,8 @@
 
 #include "support/usb_fakedevice.h"
 #include "support/usb_recording_owner.h"
+#include "updateengine.h"
+#include "usblink.h"
 #include "usbupdate.h"
 
 using namespace std::chrono_literals;
@@ -26,16 +37,65 @@ void Report(const char* what, std::vector<double> us) {
 }
 
 bool Connect(CUsbUpdate& usb, UsbRecordingOwner& owner) {
-    usb.SetOwner(&owner);
-    if (usb.OpenDevice({{0x1234, 0x5678}}) == kInvalidUsbHandle) return false;
-    usb.m_bOpen = 1;
-    return usb.InitWinUsb(&owner);
+    usb.Start(&owner, {{0x1234, 0x5678}});
+    return owner.WaitReady(1);
+}
+
+// The worst lateness of a 10 ms timer on the engine's thread while the
+// engine's 5 ms loader poll runs without a device.
+void PollWithoutDevice(int seconds) {
+    const ImageConfig config;
+    const CMemoryImageStore store;
+    UpdateEngine engine(
+        [](const CLinkChoice&) { return std::make_unique<CUsbLink>(std::vector<UsbId>{}); }, config,
+        store);
+    CLinkChoice usb;
+    usb.m_bUsb = true;
+    engine.SetLinkChoice(usb);
+    QEventLoop identification;
+    QObject::connect(&engine, &UpdateEngine::identificationEnded, &identification,
+                     &QEventLoop::quit);
+    engine.OnConnect();
+    identification.exec();  // no record comes: then Update asks for a manual restart
+    engine.OnFirmwareUpdate();
+
+    std::vector<double> lateMs;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        lateMs.push_back(std::max(0.0, (now - last) / 1e6 - 10.0));
+        last = now;
+    });
+    tick.start(10);
+    QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    QCoreApplication::exec();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpu = [](const rusage& r) {
+        return r.ru_utime.tv_sec + r.ru_stime.tv_sec +
+               (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    std::sort(lateMs.begin(), lateMs.end());
+    std::printf(
+        "USB chosen, no device, %d s of the 5 ms poll (%s): 10 ms UI timer fired %zu times, "
+        "lateness median %.2f ms, p99 %.2f ms, worst %.2f ms; process CPU %.1f%%\n",
+        seconds, engine.IsPolling() ? "polling" : "NOT polling", lateMs.size(),
+        lateMs.empty() ? 0 : lateMs[lateMs.size() / 2],
+        lateMs.empty() ? 0 : lateMs[lateMs.size() * 99 / 100], lateMs.empty() ? 0 : lateMs.back(),
+        100.0 * (cpu(after) - cpu(before)) / seconds);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     RunUnderUmockdev(argc, argv);
+    QCoreApplication app(argc, argv);
     const int idleSamples = argc > 1 ? std::atoi(argv[1]) : 100;
     const int roundTrips = argc > 2 ? std::atoi(argv[2]) : 300;
     FakeUsbBus bus;
@@ -81,6 +141,10 @@ int main(int argc, char** argv) {
     std::printf("USB link under umockdev (libusb %s emulation; CPU-bound polling)\n", "usbdevfs");
     Report("UsbWrite -> device has bytes (thread idle)", idle);
     Report("142-byte block -> 10-byte ack round trip", trip);
-    usb.CloseDevice();
+    usb.Shutdown();
+    device->Unplug();
+    bus.Remove(device);
+
+    PollWithoutDevice(argc > 3 ? std::atoi(argv[3]) : 30);
     return 0;
 }

@@ -43,6 +43,10 @@ public:
     void OnLinkError(const std::string& text, bool lineLost) override {
         m_engine.OnLinkError(text, lineLost);
     }
+    void OnLinkReady() override {
+        QMetaObject::invokeMethod(
+            &m_engine, [engine = &m_engine] { engine->OnLinkReady(); }, Qt::QueuedConnection);
+    }
 
 private:
     UpdateEngine& m_engine;
@@ -281,11 +285,27 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
                 OnLineClosed();
                 return;
             }
+            // Which device and what happened stay in the list, under the
+            // transfer they ended.
+            if (lineLost) AddLine(message);
             emit linkError(message, lineLost);
             Prompter().ShowError(QStringLiteral("Application Error"), message);
             if (lineLost) emit finished(UpdateOutcome::LinkLost, message);
         },
         Qt::QueuedConnection);
+}
+
+void UpdateEngine::OnLinkReady() {
+    if (!IsLinkReady()) return;  // gone again, or let go meanwhile
+    qCDebug(lcTrace, "Initialize USB Device.");
+    // A device that comes after Connect missed the switch to the text
+    // interface: the identification starts over on it.
+    if (m_bIdentifying) {
+        WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
+        m_nVersionTries = 0;
+        StartTimer(TIMER_VERSION, 200);
+    }
+    emit stateChanged();
 }
 
 bool UpdateEngine::IsQuiet() const {

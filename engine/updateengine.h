@@ -118,6 +118,8 @@ private:
     // From the link's thread, through LinkNotices: queue and return.
     void OnLinkDataReady();
     void OnLinkError(const std::string& text, bool lineLost);
+    // Queued from the link's thread: a USB device was found and opened.
+    void OnLinkReady();
     // Connected, and neither identifying, polling, sending nor waiting for
     // the receiver's report.
     bool IsQuiet() const;

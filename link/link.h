@@ -19,6 +19,9 @@ public:
     // A step the owner's own call makes (Open's configuration, SetSpeed) is
     // reported on the owner's thread, from within that call.
     virtual void OnLinkError(const std::string& text, bool lineLost) = 0;
+    // USB: the link's thread has found and opened the receiver's device, so
+    // bytes written now reach it. A device that leaves comes as a lost line.
+    virtual void OnLinkReady() {}
 };
 
 enum class LinkKind { Serial, Usb };
@@ -42,8 +45,9 @@ public:
     virtual bool Open(ILinkListener* listener) = 0;
     // Bytes written now can reach the receiver.
     virtual bool IsReady() const = 0;
-    // USB: looks for the device again when it is not open (the receiver
-    // re-enumerates as its loader after a restart). Serial: nothing.
+    // USB: asks the link's thread to look for the device again when it is
+    // not open (the receiver re-enumerates as its loader after a restart) and
+    // returns at once; OnLinkReady follows when it is found. Serial: nothing.
     virtual bool Reattach() { return IsReady(); }
     // Hands the bytes over and returns before they are on the wire.
     virtual void Write(const std::uint8_t* bytes, std::size_t length) = 0;
@@ -51,8 +55,8 @@ public:
     virtual void SetSpeed(std::uint32_t baud) = 0;
     // Waits, bounded, until everything written so far has left the host.
     virtual bool WaitWritten() { return true; }
-    // USB: lets the device go after the reset text; it comes back as the
-    // loader and Reattach finds it. Serial: nothing.
+    // USB: lets the device go after the reset text and stops looking for one
+    // until Reattach; it comes back as the loader. Serial: nothing.
     virtual void Release() {}
     // Stops the link's thread; no notice comes after it returns.
     virtual void Close() = 0;

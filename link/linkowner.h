@@ -31,6 +31,8 @@ public:
     // The line hung up or the device left: nothing more comes or goes. An owner
     // that does not tell this apart from a failed step gets it as one.
     virtual void ReportLinkLost(const std::string& text) { ReportLinkError(text); }
+    // The USB link has found, opened and claimed the receiver's device.
+    virtual void ReportDeviceReady() {}
     // The USB link points the owner's receive-ring pointer at its own ring.
     virtual void SetActiveRxRing(RingBuffer* ring) = 0;
 };

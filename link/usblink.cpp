@@ -13,20 +13,13 @@ CUsbLink::~CUsbLink() {
 bool CUsbLink::Open(ILinkListener* listener) {
     m_pListener = listener;
     m_notice.Reset();
-    m_usb.SetOwner(this);
-    Attach();
-    return true;  // a receiver that is not there yet is looked for by Reattach
+    m_usb.Start(this, m_ids);
+    return true;  // the device may come later: OnLinkReady tells
 }
 
 bool CUsbLink::Reattach() {
-    if (!IsReady()) Attach();
+    if (!IsReady()) m_usb.Search();
     return IsReady();
-}
-
-void CUsbLink::Attach() {
-    if (m_usb.OpenDevice(m_ids) == kInvalidUsbHandle) return;
-    m_usb.m_bOpen = 1;
-    m_usb.InitWinUsb(this);
 }
 
 void CUsbLink::Write(const std::uint8_t* bytes, std::size_t length) {
@@ -45,11 +38,11 @@ void CUsbLink::Close() {
 std::size_t CUsbLink::Read(std::uint8_t* buffer, std::size_t size) {
     m_notice.Clear();
     const std::size_t limit = std::numeric_limits<std::uint32_t>::max();
-    return RingGet(&g_rxRing, buffer, static_cast<std::uint32_t>(std::min(size, limit)));
+    return RingGet(&m_usb.RxRing(), buffer, static_cast<std::uint32_t>(std::min(size, limit)));
 }
 
 std::string CUsbLink::Device() const {
-    const std::string& path = m_usb.DevicePath();
+    const std::string path = m_usb.DevicePath();
     return path.empty() ? "USB" : path;
 }
 
@@ -60,4 +53,12 @@ void CUsbLink::PostLinkMessage(unsigned message, std::uintptr_t, std::intptr_t) 
 
 void CUsbLink::ReportLinkError(const std::string& text) {
     if (m_pListener) m_pListener->OnLinkError(text, false);
+}
+
+void CUsbLink::ReportLinkLost(const std::string& text) {
+    if (m_pListener) m_pListener->OnLinkError(text, true);
+}
+
+void CUsbLink::ReportDeviceReady() {
+    if (m_pListener) m_pListener->OnLinkReady();
 }

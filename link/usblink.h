@@ -9,10 +9,9 @@
 #include "usbid.h"
 #include "usbupdate.h"
 
-// The receiver's USB device as an ILink: a CUsbUpdate whose data notices
-// become ILinkListener calls on the edge. Its receive ring is the module's
-// g_rxRing, like all USB state still global (see CUsbUpdate): one CUsbLink at
-// a time.
+// The receiver's USB device as an ILink: a CUsbUpdate whose notices become
+// ILinkListener calls, data notices on the edge. The device is looked for by
+// the link's own thread, never by the owner's.
 class CUsbLink : public ILink, private ILinkOwner {
 public:
     // ids: vendor:product pairs that name the receiver when no device
@@ -24,7 +23,7 @@ public:
 
     LinkKind Kind() const override { return LinkKind::Usb; }
     bool Open(ILinkListener* listener) override;
-    bool IsReady() const override { return m_usb.m_bOpen != 0; }
+    bool IsReady() const override { return m_usb.IsOpen(); }
     bool Reattach() override;
     void Write(const std::uint8_t* bytes, std::size_t length) override;
     void SetSpeed(std::uint32_t) override {}
@@ -35,12 +34,12 @@ public:
     std::string Device() const override;
 
 private:
-    // ILinkOwner, called by the read thread.
+    // ILinkOwner, called by the link's thread.
     void PostLinkMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     void ReportLinkError(const std::string& text) override;
+    void ReportLinkLost(const std::string& text) override;
+    void ReportDeviceReady() override;
     void SetActiveRxRing(RingBuffer*) override {}
-
-    void Attach();
 
     const std::vector<UsbId> m_ids;
     ILinkListener* m_pListener = nullptr;

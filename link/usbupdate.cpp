@@ -1,69 +1,148 @@
 #include "usbupdate.h"
 
+#include <sys/time.h>
+
 #include <QByteArray>
 #include <QLoggingCategory>
-#include <cstdio>
-#include <mutex>
+#include <algorithm>
 #include <system_error>
 
-#include "usb_device.h"
 #include "usb_discovery.h"
-#include "usb_signal.h"
 
 // Same category name as the rest of the program, so one logging rule turns on
 // every trace line.
 Q_LOGGING_CATEGORY(lcUsbTrace, "quorvex.trace", QtWarningMsg)
 
-RingBuffer g_rxRing;
-RingBuffer g_txRing;
-std::atomic<bool> g_bReaderRun{false};
-std::atomic<bool> g_bReaderAlive{false};
-std::atomic<int> g_nReaderStarts{0};
-
 namespace {
-
-// Guards the g_hDevice pointer itself, never I/O on the device: the device
-// object keeps its own handle safe against the read thread (UsbDevice).
-std::mutex g_deviceMutex;
-std::shared_ptr<UsbDevice> g_hDevice;  // null: never opened, failed, closed or dropped
-std::atomic<std::uint8_t> g_pipeIn{0};
-std::atomic<std::uint8_t> g_pipeOut{0};
-std::atomic<std::uint8_t> g_pipeInterrupt{0};  // learned, not used
-LinkEvent g_hTxEvent;                          // bytes are queued in g_txRing
-WrittenSignal g_hTxDoneEvent;                  // g_txRing position written through
-std::atomic<ILinkOwner*> g_hOwnerWnd{nullptr};
-// Orders a thread's decision to end against SetReaderRunning(true), so that a
-// start never finds a thread that is about to end and leaves none running.
-std::mutex g_threadMutex;
 
 // Long enough for a cancelled transfer to come back through the event loop.
 constexpr std::chrono::milliseconds kUsbCloseBound{1000};
 
-std::shared_ptr<UsbDevice> CurrentDevice() {
-    std::lock_guard lock(g_deviceMutex);
-    return g_hDevice;
+}  // namespace
+
+CUsbUpdate::CUsbUpdate() {
+    // The rings are set up once, before any thread can touch them: emptying
+    // them later would race with the thread.
+    RingInit(&m_rxRing, kUsbRingSize, m_store);
+    RingInit(&m_txRing, kUsbRingSize, m_store + kUsbRingSize);
+    m_txDone.Publish(0);
 }
 
-std::shared_ptr<UsbDevice> TakeDevice() {
-    std::lock_guard lock(g_deviceMutex);
-    return std::move(g_hDevice);
+CUsbUpdate::~CUsbUpdate() {
+    Shutdown();
 }
 
-// The thread lets go of a device that went away; the UI may have closed it
-// meanwhile, then there is nothing to do.
-void DropDevice(const std::shared_ptr<UsbDevice>& device) {
-    std::lock_guard lock(g_deviceMutex);
-    if (g_hDevice == device) g_hDevice.reset();
+void CUsbUpdate::Start(ILinkOwner* owner, std::vector<UsbId> ids) {
+    if (m_pReadThread) return;
+    m_pOwner = owner;
+    m_ids = std::move(ids);
+    if (!m_context) m_context = MakeUsbContext();
+    if (m_pOwner) m_pOwner->SetActiveRxRing(&m_rxRing);
+    // Arrivals only: a device that leaves is noticed by its own transfers.
+    m_bHotplug = m_context && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
+                 libusb_hotplug_register_callback(
+                     m_context.get(), LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, LIBUSB_HOTPLUG_NO_FLAGS,
+                     LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                     &CUsbUpdate::OnHotplug, this, &m_hotplug) == LIBUSB_SUCCESS;
+    m_bSearch.store(true, std::memory_order_release);
+    m_bBusChanged.store(true, std::memory_order_release);
+    m_bReaderRun.store(true, std::memory_order_release);
+    m_bReaderAlive.store(true, std::memory_order_release);
+    try {
+        m_pReadThread = std::make_unique<std::thread>(&CUsbUpdate::Run, this);
+    } catch (const std::system_error&) {
+        m_bReaderAlive.store(false);
+        qCDebug(lcUsbTrace, "UsbReadThread start failed.");
+    }
+}
+
+void CUsbUpdate::Search() {
+    if (IsOpen() || m_bSearch.exchange(true, std::memory_order_acq_rel)) return;
+    m_bBusChanged.store(true, std::memory_order_release);
+    Wake();
+}
+
+std::shared_ptr<UsbDevice> CUsbUpdate::CurrentDevice() const {
+    std::lock_guard lock(m_deviceMutex);
+    return m_device;
+}
+
+std::string CUsbUpdate::DevicePath() const {
+    std::lock_guard lock(m_deviceMutex);
+    return m_strDevicePath;
+}
+
+void CUsbUpdate::Wake() {
+    m_txEvent.Set();
+    if (m_context) libusb_interrupt_event_handler(m_context.get());
+    if (const std::shared_ptr<UsbDevice> device = CurrentDevice()) device->Wake();
+}
+
+int LIBUSB_CALL CUsbUpdate::OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event event,
+                                      void* self) {
+    // Runs inside this link's own event handling, on its thread: a flag is
+    // enough, the loop looks at it next.
+    if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
+        static_cast<CUsbUpdate*>(self)->m_bBusChanged.store(true, std::memory_order_release);
+    }
+    return 0;
+}
+
+void CUsbUpdate::Discover() {
+    char path[256] = {};
+    libusb_context* context = m_context.get();
+    if (!FindDevicePath(context, kUsbInterfaceClass1, path, sizeof path) &&
+        !FindDevicePath(context, kUsbInterfaceClass2, path, sizeof path)) {
+        FindDevicePathById(context, m_ids, path, sizeof path);
+    }
+    if (!path[0]) return;
+    std::shared_ptr<UsbDevice> device = UsbDevice::Open(m_context, path);
+    if (!device) return;
+    // A device whose pipes cannot be set up still counts as the receiver: it
+    // is a link on which nothing arrives, and the trace says why.
+    if (!device->Claim()) qCDebug(lcUsbTrace, "InitWinUsb: %s has no usable pipes", path);
+    {
+        std::lock_guard lock(m_deviceMutex);
+        // The owner may have let go meanwhile (Disconnect, a restart).
+        if (!m_bSearch.load(std::memory_order_acquire)) {
+            device->Close(kUsbCloseBound);
+            return;
+        }
+        m_bSearch.store(false, std::memory_order_release);
+        m_device = device;
+        m_strDevicePath = path;
+        m_bOpen.store(true, std::memory_order_release);
+    }
+    qCDebug(lcUsbTrace, "Initialize USB Device %s", path);
+    if (m_pOwner) m_pOwner->ReportDeviceReady();
+}
+
+// The thread lets go of a device that went away and tells the owner; the
+// owner may have closed it meanwhile, then there is nothing to tell.
+void CUsbUpdate::DropDevice(const std::shared_ptr<UsbDevice>& device) {
+    std::string path;
+    {
+        std::lock_guard lock(m_deviceMutex);
+        if (m_device != device) return;
+        m_device.reset();
+        m_bOpen.store(false, std::memory_order_release);
+        path = m_strDevicePath;
+    }
+    qCDebug(lcUsbTrace, "UsbReadThread: device gone, dropped");
+    if (m_pOwner) {
+        m_pOwner->ReportLinkLost("The receiver's USB device " + path +
+                                 " left the bus (unplugged or restarted).");
+    }
 }
 
 // One batch of up to kUsbChunk bytes from the send ring to the bulk OUT pipe.
 // Without a usable device everything queued is dropped: it has nowhere to go,
 // and a waiter on the written signal must not hang on it.
-void SendBatch(UsbDevice* device) {
+void CUsbUpdate::SendBatch(UsbDevice* device) {
     std::uint8_t chunk[kUsbChunk];
     std::uint32_t taken = 0;
     if (device) {
-        taken = RingGet(&g_txRing, chunk, kUsbChunk);
+        taken = RingGet(&m_txRing, chunk, kUsbChunk);
         if (taken == 0) return;
         int written = 0;
         const UsbIo io = device->Write(chunk, static_cast<int>(taken), kUsbOutTimeout, &written);
@@ -72,193 +151,125 @@ void SendBatch(UsbDevice* device) {
                     static_cast<int>(io));
         }
     } else {
-        while (const std::uint32_t n = RingGet(&g_txRing, chunk, kUsbChunk)) taken += n;
+        while (const std::uint32_t n = RingGet(&m_txRing, chunk, kUsbChunk)) taken += n;
         if (taken == 0) return;
         qCDebug(lcUsbTrace, "UsbWrite: no device, %u bytes dropped", taken);
     }
-    g_hTxDoneEvent.Publish(g_txRing.out.load(std::memory_order_relaxed));
+    m_txDone.Publish(m_txRing.out.load(std::memory_order_relaxed));
 }
 
-bool ReadInPipe(UsbDevice* device, std::uint8_t* buffer, int size, int* count) {
-    *count = 0;
-    if (!device) return true;
-    // Bytes queued while the read waits go out at once instead of after it.
-    const auto idle = [device] {
-        if (RingUsed(&g_txRing) != 0) SendBatch(device);
-        return g_bReaderRun.load(std::memory_order_acquire);
-    };
-    const UsbIo io = device->Read(buffer, size, kUsbInTimeout, count, idle);
-    if (io == UsbIo::Stalled) qCDebug(lcUsbTrace, "ReadInPipe: IN pipe stalled, halt cleared");
-    if (io == UsbIo::Failed) qCDebug(lcUsbTrace, "ReadInPipe: read failed");
-    return io == UsbIo::Ok || io == UsbIo::TimedOut;
-}
+// One pass with the device: what is queued goes out, then the IN pipe is read
+// until bytes come or its time-out passes. Bytes queued meanwhile go out at
+// once instead of after the read.
+void CUsbUpdate::Serve(UsbDevice* device) {
+    m_txEvent.WaitFor(kUsbTxWait);
+    m_txEvent.Reset();
+    SendBatch(device);
 
-void UsbReadThread(CUsbUpdate*) {
-    qCDebug(lcUsbTrace, "%s started", "CUsbUpdate::UsbReadThread");
     std::uint8_t buffer[kUsbChunk];
-    for (;;) {
-        {
-            std::lock_guard lock(g_threadMutex);
-            if (!g_bReaderRun.load(std::memory_order_acquire)) {
-                g_bReaderAlive.store(false, std::memory_order_release);
-                break;
-            }
-        }
-        g_hTxEvent.WaitFor(kUsbTxWait);
-        g_hTxEvent.Reset();
-
-        const std::shared_ptr<UsbDevice> device = CurrentDevice();
-        UsbDevice* ready = device && device->Ready() ? device.get() : nullptr;
-        SendBatch(ready);
-
-        int count = 0;
-        // A chunk that would not fit in the receive ring stays in the device
-        // until the frame has drained the ring: nothing received is dropped.
-        if (RingSpace(&g_rxRing) >= kUsbChunk) ReadInPipe(ready, buffer, kUsbChunk, &count);
-        qCDebug(lcUsbTrace, "ByteTransfered: %d", count);
-        if (count > 0) {
-            RingPut(&g_rxRing, buffer, static_cast<std::uint32_t>(count));
-            qCDebug(lcUsbTrace, "%s : input bytes : %d： %s", "CUsbUpdate::UsbReadThread", count,
-                    QByteArray(reinterpret_cast<const char*>(buffer), count).constData());
-            if (ILinkOwner* owner = g_hOwnerWnd.load(std::memory_order_acquire)) {
-                owner->PostLinkMessage(WM_LINK_DATA, static_cast<std::uintptr_t>(count), 0);
-            }
-        }
-        if (device && device->Gone()) {
-            qCDebug(lcUsbTrace, "UsbReadThread: device gone, dropped");
-            DropDevice(device);
-        }
+    int count = 0;
+    // A chunk that would not fit in the receive ring stays in the device until
+    // the owner has drained the ring: nothing received is dropped.
+    if (RingSpace(&m_rxRing) >= kUsbChunk) {
+        const auto idle = [this, device] {
+            if (RingUsed(&m_txRing) != 0) SendBatch(device);
+            return m_bReaderRun.load(std::memory_order_acquire);
+        };
+        const UsbIo io = device->Read(buffer, kUsbChunk, kUsbInTimeout, &count, idle);
+        if (io == UsbIo::Stalled) qCDebug(lcUsbTrace, "ReadInPipe: IN pipe stalled, halt cleared");
+        if (io == UsbIo::Failed) qCDebug(lcUsbTrace, "ReadInPipe: read failed");
     }
+    qCDebug(lcUsbTrace, "ByteTransfered: %d", count);
+    if (count <= 0) return;
+    RingPut(&m_rxRing, buffer, static_cast<std::uint32_t>(count));
+    qCDebug(lcUsbTrace, "%s : input bytes : %d： %s", "CUsbUpdate::UsbReadThread", count,
+            QByteArray(reinterpret_cast<const char*>(buffer), count).constData());
+    if (m_pOwner) m_pOwner->PostLinkMessage(WM_LINK_DATA, static_cast<std::uintptr_t>(count), 0);
+}
+
+void CUsbUpdate::WaitWithoutDevice(std::chrono::milliseconds bound) {
+    if (!m_bHotplug) {
+        m_txEvent.WaitFor(bound);
+        return;
+    }
+    // Hotplug arrivals are delivered from here; a write, a search or a stop
+    // interrupts the wait (Wake).
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(bound).count();
+    timeval slice{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+    libusb_handle_events_timeout_completed(m_context.get(), &slice, nullptr);
+}
+
+void CUsbUpdate::Run() {
+    qCDebug(lcUsbTrace, "%s started", "CUsbUpdate::UsbReadThread");
+    const std::chrono::milliseconds period =
+        m_bHotplug ? kUsbSearchPeriodHotplug : kUsbSearchPeriodPoll;
+    auto lastLook = std::chrono::steady_clock::now() - period;
+
+    while (m_bReaderRun.load(std::memory_order_acquire)) {
+        std::shared_ptr<UsbDevice> device = CurrentDevice();
+        if (!device && m_context && m_bSearch.load(std::memory_order_acquire)) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_bBusChanged.exchange(false, std::memory_order_acq_rel) ||
+                now - lastLook >= period) {
+                lastLook = now;
+                Discover();
+                device = CurrentDevice();
+            }
+        }
+        if (device && device->Ready()) {
+            Serve(device.get());
+            if (device->Gone()) DropDevice(device);
+            continue;
+        }
+        m_txEvent.Reset();
+        SendBatch(nullptr);
+        const auto untilLook = std::chrono::duration_cast<std::chrono::milliseconds>(
+            lastLook + period - std::chrono::steady_clock::now());
+        WaitWithoutDevice(std::clamp(untilLook, std::chrono::milliseconds(1), kUsbTxWait));
+    }
+    m_bReaderAlive.store(false, std::memory_order_release);
     qCDebug(lcUsbTrace, "%s stopped", "CUsbUpdate::UsbReadThread");
-}
-
-}  // namespace
-
-CUsbUpdate::CUsbUpdate() {
-    g_bReaderRun.store(false);
-    // The rings are set up once, before any thread can touch them: emptying
-    // them later would race with the read thread.
-    RingInit(&g_rxRing, kUsbRingSize, m_store);
-    RingInit(&g_txRing, kUsbRingSize, m_store + kUsbRingSize);
-    g_hTxDoneEvent.Publish(0);
-    g_hTxEvent.Reset();
-}
-
-CUsbUpdate::~CUsbUpdate() {
-    Shutdown();
-}
-
-void CUsbUpdate::SetOwner(ILinkOwner* owner) {
-    m_pOwner = owner;
-}
-
-UsbHandle CUsbUpdate::OpenDevice(const std::vector<UsbId>& ids) {
-    char path[256] = {};
-    const UsbContext context = MakeUsbContext();
-    if (context && !FindDevicePath(context.get(), kUsbInterfaceClass1, path, sizeof path) &&
-        !FindDevicePath(context.get(), kUsbInterfaceClass2, path, sizeof path)) {
-        FindDevicePathById(context.get(), ids, path, sizeof path);
-    }
-    if (m_pOwner) m_pOwner->SetActiveRxRing(&g_rxRing);
-
-    // Whatever an earlier device still holds (interface, handle) goes before
-    // the next one is opened.
-    if (const std::shared_ptr<UsbDevice> previous = TakeDevice()) previous->Close(kUsbCloseBound);
-
-    std::shared_ptr<UsbDevice> device = path[0] ? UsbDevice::Open(context, path) : nullptr;
-    const UsbHandle handle = device ? device->Handle() : kInvalidUsbHandle;
-    m_strDevicePath = device ? path : "";
-    {
-        std::lock_guard lock(g_deviceMutex);
-        g_hDevice = std::move(device);
-    }
-    if (handle != kInvalidUsbHandle &&
-        (!g_bReaderAlive.load(std::memory_order_acquire) || !g_bReaderRun.load())) {
-        SetReaderRunning(true);
-    }
-    return handle;
-}
-
-bool CUsbUpdate::InitWinUsb(ILinkOwner* owner) {
-    const std::shared_ptr<UsbDevice> device = CurrentDevice();
-    if (!device) {
-        std::fputs("Open Device Error.\n", stdout);
-        return false;
-    }
-    // Bytes of an earlier device left in the receive ring are stale. This
-    // thread is the ring's consumer, so it may drain it, and does so before the
-    // claim makes the device ready: nothing of the new device is read yet. The
-    // send ring was drained by the read thread while no device was ready.
-    std::uint8_t discard[256];
-    while (RingGet(&g_rxRing, discard, sizeof discard) != 0) {
-    }
-    g_hOwnerWnd.store(owner, std::memory_order_release);
-    const bool result = device->Claim();
-    g_pipeIn.store(device->Pipes().in);
-    g_pipeOut.store(device->Pipes().out);
-    g_pipeInterrupt.store(device->Pipes().interrupt);
-    return result;
 }
 
 bool CUsbUpdate::UsbWrite(const std::uint8_t* bytes, std::int32_t length, std::int32_t* queued) {
     const std::uint32_t put =
-        length > 0 && bytes ? RingPut(&g_txRing, bytes, static_cast<std::uint32_t>(length)) : 0;
+        length > 0 && bytes ? RingPut(&m_txRing, bytes, static_cast<std::uint32_t>(length)) : 0;
     if (queued) *queued = static_cast<std::int32_t>(put);
     // The written signal is a ring position, not a flag that this call would
     // clear: the target is taken after the put and only then is the thread
     // woken, so the batch carrying these bytes is always published after the
-    // target exists, and a batch of older bytes ends below it. Nothing a clear
-    // could swallow, nothing older that could release the waiter.
-    if (put != 0) m_txTarget = g_txRing.in.load(std::memory_order_relaxed);
-    g_hTxEvent.Set();
-    if (const std::shared_ptr<UsbDevice> device = CurrentDevice()) device->Wake();
+    // target exists, and a batch of older bytes ends below it.
+    if (put != 0) m_txTarget = m_txRing.in.load(std::memory_order_relaxed);
+    Wake();
     return true;
 }
 
-void CUsbUpdate::SetReaderRunning(bool run) {
-    std::lock_guard lock(g_threadMutex);
-    g_bReaderRun.store(run, std::memory_order_release);
-    if (!run) {
-        // Cut the thread's wait short so that it sees the flag sooner.
-        g_hTxEvent.Set();
-        if (const std::shared_ptr<UsbDevice> device = CurrentDevice()) device->Wake();
-        return;
-    }
-    // A running thread, even one that has been asked to end but has not yet
-    // looked at the flag, goes on: there is never a second one.
-    if (g_bReaderAlive.load(std::memory_order_acquire)) return;
-    // An ended thread has cleared its alive flag under this lock and only
-    // returns now.
-    if (m_pReadThread && m_pReadThread->joinable()) m_pReadThread->join();
-    g_bReaderAlive.store(true, std::memory_order_release);
-    try {
-        m_pReadThread = std::make_unique<std::thread>(UsbReadThread, this);
-        g_nReaderStarts.fetch_add(1);
-    } catch (const std::system_error&) {
-        g_bReaderAlive.store(false);
-        m_pReadThread.reset();
-        qCDebug(lcUsbTrace, "UsbReadThread start failed.");
-    }
-}
-
 bool CUsbUpdate::WaitTxDone(std::chrono::milliseconds bound) {
-    return g_hTxDoneEvent.WaitReached(m_txTarget, bound);
+    return m_txDone.WaitReached(m_txTarget, bound);
 }
 
 void CUsbUpdate::CloseDevice() {
-    if (const std::shared_ptr<UsbDevice> device = TakeDevice()) device->Close(kUsbCloseBound);
-    m_bOpen = 0;
-    m_strDevicePath.clear();
+    std::shared_ptr<UsbDevice> device;
+    {
+        std::lock_guard lock(m_deviceMutex);
+        m_bSearch.store(false, std::memory_order_release);
+        device = std::move(m_device);
+        m_bOpen.store(false, std::memory_order_release);
+    }
+    if (device) device->Close(kUsbCloseBound);
+    // This thread is the ring's consumer: what the closed device sent is stale
+    // for whoever reads next.
+    std::uint8_t discard[256];
+    while (RingGet(&m_rxRing, discard, sizeof discard) != 0) {
+    }
 }
 
 void CUsbUpdate::Shutdown() {
-    SetReaderRunning(false);
+    m_bReaderRun.store(false, std::memory_order_release);
     CloseDevice();
+    Wake();
     if (m_pReadThread && m_pReadThread->joinable()) m_pReadThread->join();
     m_pReadThread.reset();
-    g_hOwnerWnd.store(nullptr);
-}
-
-bool CUsbUpdate::DeviceAttached() const {
-    return CurrentDevice() != nullptr;
+    if (m_bHotplug) libusb_hotplug_deregister_callback(m_context.get(), m_hotplug);
+    m_bHotplug = false;
 }

@@ -4,20 +4,16 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "linkowner.h"
 #include "ringbuffer.h"
+#include "usb_device.h"
+#include "usb_signal.h"
 #include "usbid.h"
-
-struct libusb_device_handle;
-
-// The opened receiver's libusb handle. Callers only compare it with
-// kInvalidUsbHandle; the link alone uses it.
-using UsbHandle = libusb_device_handle*;
-inline constexpr UsbHandle kInvalidUsbHandle = nullptr;
 
 inline constexpr std::uint32_t kUsbRingSize = 4096;
 inline constexpr int kUsbChunk = 512;
@@ -28,15 +24,20 @@ inline constexpr std::chrono::milliseconds kUsbInTimeout{500};
 // kUsbTxWait + kUsbInTimeout. The receiver restart waits this long at most.
 inline constexpr std::chrono::milliseconds kUsbOutTimeout{2000};
 inline constexpr std::chrono::milliseconds kUsbTxDoneBound{3000};
+// How often the thread looks for the receiver while it has none: on every
+// hotplug arrival at once, and besides at this period, since a device whose
+// permissions udev sets a moment after it arrives is only openable later.
+inline constexpr std::chrono::milliseconds kUsbSearchPeriodHotplug{1000};
+inline constexpr std::chrono::milliseconds kUsbSearchPeriodPoll{100};
 
-// The receiver link over USB: one read thread, UsbReadThread, writes what
-// callers queued to the bulk OUT pipe and reads the bulk IN pipe into the
-// receive ring. The thread outlives the device: after a close the same thread
-// picks up the next OpenDevice + InitWinUsb.
-//
-// The rings, the device and the thread's state are still module globals
-// (below), so one CUsbUpdate may exist at a time; a later change makes them
-// members.
+// The receiver link over USB. One thread, started by Start and ended by
+// Shutdown, does everything that may take time: it looks for the receiver
+// (hotplug arrivals where libusb has them, else a poll), opens and claims it,
+// writes what callers queued to the bulk OUT pipe and reads the bulk IN pipe
+// into the receive ring. The owner's thread only queues bytes, reads the ring
+// and learns "device ready" and "device gone" through the owner's notices, so
+// a missing or mute device never makes it wait. One libusb context serves the
+// link for its whole life; two links share nothing.
 class CUsbUpdate {
 public:
     CUsbUpdate();
@@ -45,52 +46,74 @@ public:
     CUsbUpdate(const CUsbUpdate&) = delete;
     CUsbUpdate& operator=(const CUsbUpdate&) = delete;
 
-    // The frame; OpenDevice points its receive-ring pointer at g_rxRing.
-    void SetOwner(ILinkOwner* owner);
-    // Finds and opens the receiver: the first device publishing interface
-    // class 1, else class 2, else the first whose vendor:product is in ids.
-    // kInvalidUsbHandle when none is there. Starts the read thread if none is
-    // running.
-    UsbHandle OpenDevice(const std::vector<UsbId>& ids);
-    // Claims the opened device's interface, learns its bulk IN/OUT (and
-    // interrupt) endpoints of alternate setting 0 and hands it to the thread.
-    bool InitWinUsb(ILinkOwner* owner);
-    // Queues the bytes (all or nothing) and wakes the thread; *queued is length,
-    // or 0 when they do not fit in the send ring. Returns before anything is sent.
+    // Starts the thread, which looks for the receiver at once: the first
+    // device publishing interface class 1, else class 2, else the first whose
+    // vendor:product is in ids. The owner gets ReportDeviceReady when it is
+    // open, and ReportLinkLost when an open device leaves the bus.
+    void Start(ILinkOwner* owner, std::vector<UsbId> ids);
+    // Looks for the receiver again after CloseDevice (it re-enumerates as its
+    // loader after a restart). Returns at once.
+    void Search();
+    // Queues the bytes (all or nothing) and wakes the thread; *queued is
+    // length, or 0 when they do not fit in the send ring. Returns before
+    // anything is sent; without an open device the thread drops them.
     bool UsbWrite(const std::uint8_t* bytes, std::int32_t length, std::int32_t* queued);
-    // true starts the read thread (or keeps an ending one running); false only
-    // clears g_bReaderRun, and the thread ends by itself within one pass.
-    void SetReaderRunning(bool run);
     // Waits until every byte queued so far has been written by the thread (or
     // dropped for want of a device); false when bound passes first.
     bool WaitTxDone(std::chrono::milliseconds bound = kUsbTxDoneBound);
-    // Releases the interface and closes the handle; g_hDevice becomes invalid,
-    // m_bOpen 0. The thread keeps running.
+    // Releases the interface and closes the device, and stops looking for one
+    // until Search. The thread keeps running. Receive bytes still in the ring
+    // belong to the closed device and are dropped.
     void CloseDevice();
-    // Closes the device and stops the read thread; returns once the thread has
-    // ended, so nothing is posted to the owner afterwards. Closing first
-    // cancels the transfer in flight, so the thread ends within its pass.
+    // Closes the device and stops the thread; returns once the thread has
+    // ended, so nothing is posted to the owner afterwards.
     void Shutdown();
-    // "/dev/bus/usb/BBB/DDD" of the device OpenDevice opened; "" after a close
-    // or when none was found.
-    const std::string& DevicePath() const { return m_strDevicePath; }
-    // False once the device is closed or the thread dropped it after an unplug.
-    bool DeviceAttached() const;
 
-    int m_bOpen = 0;
+    // The device is open and claimed: bytes written now can reach it.
+    bool IsOpen() const { return m_bOpen.load(std::memory_order_acquire); }
+    // "/dev/bus/usb/BBB/DDD" of the device open now, or of the last one (for
+    // messages about it); "" before the first.
+    std::string DevicePath() const;
+    RingBuffer& RxRing() { return m_rxRing; }
+    // The thread runs (diagnostics and tests).
+    bool ReaderAlive() const { return m_bReaderAlive.load(std::memory_order_acquire); }
+    // libusb tells arrivals on this system (else the thread polls).
+    bool HasHotplug() const { return m_bHotplug; }
 
 private:
+    void Run();
+    void Discover();
+    void Serve(UsbDevice* device);
+    void SendBatch(UsbDevice* device);
+    void WaitWithoutDevice(std::chrono::milliseconds bound);
+    void Wake();
+    std::shared_ptr<UsbDevice> CurrentDevice() const;
+    void DropDevice(const std::shared_ptr<UsbDevice>& device);
+    static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event event,
+                                     void* self);
+
     alignas(64) std::uint8_t m_store[2 * kUsbRingSize];  // rx ring, then tx ring
+    RingBuffer m_rxRing;                                 // receiver -> owner
+    RingBuffer m_txRing;                                 // owner -> thread
+    UsbContext m_context;
+    bool m_bHotplug = false;  // set before the thread starts, cleared after it ends
+    libusb_hotplug_callback_handle m_hotplug = 0;
+    std::vector<UsbId> m_ids;
     ILinkOwner* m_pOwner = nullptr;
     std::unique_ptr<std::thread> m_pReadThread;
-    std::uint32_t m_txTarget = 0;  // send ring position the last queued bytes end at
+
+    std::atomic<bool> m_bReaderRun{false};
+    std::atomic<bool> m_bReaderAlive{false};
+    std::atomic<bool> m_bOpen{false};
+    std::atomic<bool> m_bSearch{false};     // the owner wants a device
+    std::atomic<bool> m_bBusChanged{true};  // a device arrived since the last look
+    LinkEvent m_txEvent;                    // bytes are queued, or a stop or search is asked
+    WrittenSignal m_txDone;                 // send ring position written through
+    std::uint32_t m_txTarget = 0;           // send ring position the last queued bytes end at
+
+    // Guards the device pointer and its path, never I/O on the device: the
+    // device object keeps its handle safe against the thread (UsbDevice).
+    mutable std::mutex m_deviceMutex;
+    std::shared_ptr<UsbDevice> m_device;  // null: none found yet, closed or gone
     std::string m_strDevicePath;
 };
-
-// Module state shared by the operations above and the read thread.
-extern RingBuffer g_rxRing;  // receiver -> frame
-extern RingBuffer g_txRing;  // callers -> read thread
-extern std::atomic<bool> g_bReaderRun;
-extern std::atomic<bool> g_bReaderAlive;
-// Read threads started since the program began (diagnostics and tests).
-extern std::atomic<int> g_nReaderStarts;

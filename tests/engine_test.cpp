@@ -423,6 +423,26 @@ TEST(EngineLink, LostLineDuringIdentificationIsAnError) {
     ASSERT_TRUE(rig.Wait([&] { return !rig.outcomes.empty(); }));
     EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::LinkLost});
     EXPECT_EQ(rig.prompter.errors.size(), 1);
+    EXPECT_EQ(rig.lines.last(), "WARNING: ReadFile() Failed") << "what ended it stays in the list";
+}
+
+// The USB link finds its device on its own thread, possibly after Connect:
+// the device then still needs the switch to the text interface.
+TEST(EngineLink, UsbDeviceArrivingDuringIdentificationIsSwitchedOnAndAsked) {
+    Rig rig;
+    rig.link->kind = LinkKind::Usb;
+    rig.link->ready = false;
+    CLinkChoice usb;
+    usb.m_bUsb = true;
+    rig.engine.SetLinkChoice(usb);
+    ASSERT_TRUE(rig.engine.OnConnect());
+    EXPECT_TRUE(rig.link->writes.empty()) << "nothing is written before the device is there";
+    rig.link->Arrive();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.identifications.empty(); }));
+    EXPECT_EQ(rig.identifications, std::vector<bool>{true});
+    ASSERT_FALSE(rig.link->writes.empty());
+    const std::string first(rig.link->writes.front().begin(), rig.link->writes.front().end());
+    EXPECT_EQ(first.rfind("interfacemode quorvex quorvex on", 0), 0u) << first;
 }
 
 // A receiver restarts into its new firmware after it confirmed the update,

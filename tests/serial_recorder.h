@@ -130,6 +130,16 @@ public:
         m_errors.push_back({text, lineLost});
         m_changed.notify_all();
     }
+    void OnLinkReady() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_ready;
+        m_changed.notify_all();
+    }
+    // Waits (guard time-out only) until the link has reported n devices ready.
+    bool WaitForReady(int n) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_ready >= n; });
+    }
 
     std::size_t Notices() const {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -154,6 +164,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::size_t m_notices = 0;
+    int m_ready = 0;
     std::vector<Error> m_errors;
 };
 

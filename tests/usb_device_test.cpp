@@ -44,13 +44,16 @@ protected:
         EXPECT_NE(device, nullptr);
         return device;
     }
-    // What the main frame does on connect: open, mark open, set up the pipes.
+    // Starts the link (or asks it to look again) and waits until its thread
+    // reports the device open.
     bool Connect() {
-        if (!m_usb) m_usb = std::make_unique<CUsbUpdate>();
-        m_usb->SetOwner(&m_owner);
-        if (m_usb->OpenDevice(m_ids) == kInvalidUsbHandle) return false;
-        m_usb->m_bOpen = 1;
-        return m_usb->InitWinUsb(&m_owner);
+        if (!m_usb) {
+            m_usb = std::make_unique<CUsbUpdate>();
+            m_usb->Start(&m_owner, m_ids);
+        } else {
+            m_usb->Search();
+        }
+        return m_owner.WaitReady(++m_nReady) && m_usb->IsOpen();
     }
     void Write(const std::vector<std::uint8_t>& bytes) {
         std::int32_t queued = -1;
@@ -63,28 +66,45 @@ protected:
     UsbRecordingOwner m_owner;
     std::vector<UsbId> m_ids;
     std::unique_ptr<CUsbUpdate> m_usb;
+    int m_nReady = 0;
 };
 
 // --- finding the receiver ---------------------------------------------------
 
 TEST_F(UsbDeviceTest, NothingConfiguredAndNoInterfaceClassFindsNothing) {
-    Add(FakeUsbConfig());
+    FakeUsbDevice* device = Add(FakeUsbConfig());
     m_usb = std::make_unique<CUsbUpdate>();
-    m_usb->SetOwner(&m_owner);
-    const int starts = g_nReaderStarts.load();
-    EXPECT_EQ(m_usb->OpenDevice(m_ids), kInvalidUsbHandle);
-    EXPECT_EQ(g_nReaderStarts.load(), starts) << "no device, no thread";
-    EXPECT_EQ(m_owner.Ring(), &g_rxRing);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(m_usb->InitWinUsb(&m_owner));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Open Device Error.\n");
+    m_usb->Start(&m_owner, m_ids);
+    EXPECT_EQ(m_owner.Ring(), &m_usb->RxRing());
+    // The thread looks before it drops what is queued: once the write is
+    // dropped, the search has been made and found nothing.
+    Write(Pattern(3));
+    ASSERT_TRUE(m_usb->WaitTxDone(20s));
+    EXPECT_FALSE(m_usb->IsOpen());
+    EXPECT_EQ(device->Count("claim"), 0);
+    EXPECT_EQ(m_owner.Ready(), 0);
+}
+
+TEST_F(UsbDeviceTest, AReceiverPluggedInAfterTheStartIsFoundAndOpened) {
+    SetConfiguredIds("1234:5678");
+    m_usb = std::make_unique<CUsbUpdate>();
+    m_usb->Start(&m_owner, m_ids);
+    Write(Pattern(3));
+    ASSERT_TRUE(m_usb->WaitTxDone(20s));  // searched once, found nothing
+    FakeUsbDevice* device = Add(FakeUsbConfig().At(8));
+    ASSERT_TRUE(m_owner.WaitReady(1)) << (m_usb->HasHotplug() ? "hotplug" : "poll");
+    EXPECT_EQ(m_usb->DevicePath(), "/dev/bus/usb/001/008");
+    Write(Pattern(12));
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(m_owner.Collect(&got, 12));
+    EXPECT_EQ(device->Count("claim"), 1);
 }
 
 TEST_F(UsbDeviceTest, ConfiguredVendorProductIsFoundAndCarriesBytesBothWays) {
     Add(FakeUsbConfig().Ids(0xabcd, 0xef01));
     SetConfiguredIds("1234:5678, abcd:ef01");
     ASSERT_TRUE(Connect());
-    EXPECT_TRUE(m_usb->DeviceAttached());
+    EXPECT_TRUE(m_usb->IsOpen());
     const auto bytes = Pattern(100);
     Write(bytes);
     std::vector<std::uint8_t> echoed;
@@ -222,57 +242,42 @@ TEST_F(UsbDeviceTest, CloseAndReopenKeepsOneThreadAndReleasesFirst) {
     FakeUsbDevice* device = Add(FakeUsbConfig());
     SetConfiguredIds("1234:5678");
     ASSERT_TRUE(Connect());
-    const int starts = g_nReaderStarts.load();
     Write(Pattern(16));
     std::vector<std::uint8_t> got;
     ASSERT_TRUE(m_owner.Collect(&got, 16));
 
     m_usb->CloseDevice();
-    EXPECT_EQ(m_usb->m_bOpen, 0);
-    EXPECT_FALSE(m_usb->DeviceAttached());
+    EXPECT_FALSE(m_usb->IsOpen());
     EXPECT_EQ(device->Count("release"), 1) << "interface released by the close";
-    EXPECT_TRUE(g_bReaderAlive.load());
+    EXPECT_TRUE(m_usb->ReaderAlive());
 
     // With the device closed the thread keeps looping and drops what is queued.
     Write(Pattern(8));
     EXPECT_TRUE(m_usb->WaitTxDone(20s));
 
+    EXPECT_EQ(device->Count("claim"), 1) << "a closed link looks for nothing until asked";
     ASSERT_TRUE(Connect());
     EXPECT_EQ(device->Count("claim"), 2);
-    EXPECT_EQ(g_nReaderStarts.load(), starts) << "no second thread";
     got.clear();
     Write(Pattern(16, 9));
     ASSERT_TRUE(m_owner.Collect(&got, 16));
     EXPECT_EQ(got, Pattern(16, 9));
 }
 
-TEST_F(UsbDeviceTest, DisconnectEndsTheThreadAndConnectStartsOneAgain) {
-    Add(FakeUsbConfig());
-    SetConfiguredIds("1234:5678");
-    ASSERT_TRUE(Connect());
-    m_usb->CloseDevice();
-    m_usb->SetReaderRunning(false);
-    ASSERT_TRUE(WaitFor([] { return !g_bReaderAlive.load(); }));
-    const int starts = g_nReaderStarts.load();
-    ASSERT_TRUE(Connect());
-    EXPECT_EQ(g_nReaderStarts.load(), starts + 1);
-    Write(Pattern(5));
-    std::vector<std::uint8_t> got;
-    EXPECT_TRUE(m_owner.Collect(&got, 5));
-}
-
-TEST_F(UsbDeviceTest, UnplugMidTransferDropsTheDeviceAndTheReplugIsPickedUp) {
+TEST_F(UsbDeviceTest, UnplugMidTransferIsReportedOnceAndTheReplugIsPickedUp) {
     FakeUsbDevice* old = Add(FakeUsbConfig().At(2));
     SetConfiguredIds("1234:5678");
     ASSERT_TRUE(Connect());
-    const int starts = g_nReaderStarts.load();
     Write(Pattern(10));
     std::vector<std::uint8_t> got;
     ASSERT_TRUE(m_owner.Collect(&got, 10));
 
     old->Unplug();  // the pending IN transfer ends with "no device"
-    ASSERT_TRUE(WaitFor([&] { return !m_usb->DeviceAttached(); }));
-    EXPECT_TRUE(g_bReaderAlive.load());
+    ASSERT_TRUE(m_owner.WaitLost(1));
+    EXPECT_FALSE(m_usb->IsOpen());
+    EXPECT_NE(m_owner.Lost()[0].find("/dev/bus/usb/001/002"), std::string::npos)
+        << "the line names the device: " << m_owner.Lost()[0];
+    EXPECT_TRUE(m_usb->ReaderAlive());
     const int submits = old->Count("submit_in") + old->Count("submit_out");
     Write(Pattern(4));  // dropped: proves the thread loops on without the device
     EXPECT_TRUE(m_usb->WaitTxDone(20s));
@@ -281,23 +286,23 @@ TEST_F(UsbDeviceTest, UnplugMidTransferDropsTheDeviceAndTheReplugIsPickedUp) {
 
     m_bus.Remove(old);
     FakeUsbDevice* fresh = Add(FakeUsbConfig().At(9));  // re-enumerated under a new address
-    m_usb->m_bOpen = 0;
     ASSERT_TRUE(Connect());
-    EXPECT_EQ(g_nReaderStarts.load(), starts);
     got.clear();
     Write(Pattern(12, 4));
     ASSERT_TRUE(m_owner.Collect(&got, 12));
     EXPECT_EQ(got, Pattern(12, 4));
     EXPECT_EQ(fresh->Count("claim"), 1);
+    EXPECT_EQ(m_owner.Lost().size(), 1u);
 }
 
-TEST_F(UsbDeviceTest, DestructorWaitsForTheThread) {
-    Add(FakeUsbConfig());
+TEST_F(UsbDeviceTest, ShutdownReleasesTheDeviceAndEndsTheThread) {
+    FakeUsbDevice* device = Add(FakeUsbConfig());
     SetConfiguredIds("1234:5678");
     ASSERT_TRUE(Connect());
-    EXPECT_TRUE(g_bReaderAlive.load());
-    m_usb.reset();
-    EXPECT_FALSE(g_bReaderAlive.load());
+    m_usb->Shutdown();
+    EXPECT_FALSE(m_usb->ReaderAlive());
+    EXPECT_EQ(device->Count("release"), 1);
+    EXPECT_TRUE(m_owner.Lost().empty()) << "letting go is no lost device";
 }
 
 // --- the link the engine owns -----------------------------------------------------
@@ -309,24 +314,17 @@ TEST_F(UsbDeviceTest, LinkNoticesOnTheEdgeCarriesBytesBothWaysAndCloseEndsItsThr
     ListenerRecorder listener;
     CUsbLink link({{0x1234, 0x5678}});
     ASSERT_TRUE(link.Open(&listener));
+    ASSERT_TRUE(listener.WaitForReady(1));
     ASSERT_TRUE(link.IsReady());
     EXPECT_EQ(link.Device(), "/dev/bus/usb/001/004");
 
-    ASSERT_TRUE(WaitFor([] { return RingUsed(&g_rxRing) == 700; }));
-    EXPECT_EQ(listener.Notices(), 1u) << "one notice stands for both reads until the owner reads";
     std::vector<std::uint8_t> got;
-    DrainLink(link, &got);
-    EXPECT_EQ(got, waiting);
-
-    const auto later = Pattern(20, 9);
-    device->Send(later);
-    got.clear();
-    std::size_t handled = 1;
-    while (got.size() < later.size() && listener.WaitForNoticeAfter(handled)) {
-        ++handled;
+    std::size_t handled = 0;
+    while (got.size() < waiting.size() && listener.WaitForNoticeAfter(handled)) {
+        handled = listener.Notices();
         DrainLink(link, &got);
     }
-    EXPECT_EQ(got, later);
+    EXPECT_EQ(got, waiting);
 
     const auto command = Pattern(30, 5);
     link.Write(command.data(), command.size());
@@ -337,12 +335,14 @@ TEST_F(UsbDeviceTest, LinkNoticesOnTheEdgeCarriesBytesBothWaysAndCloseEndsItsThr
     // After the reset text the device goes and comes back as the loader.
     link.Release();
     EXPECT_FALSE(link.IsReady());
-    EXPECT_TRUE(link.Reattach());
+    link.Reattach();
+    ASSERT_TRUE(listener.WaitForReady(2));
+    EXPECT_TRUE(link.IsReady());
     EXPECT_EQ(device->Count("claim"), 2);
 
     link.Close();
-    EXPECT_FALSE(g_bReaderAlive.load()) << "the thread ended before Close returned";
     EXPECT_FALSE(link.IsReady());
+    EXPECT_TRUE(listener.Errors().empty());
 }
 
 }  // namespace

@@ -15,15 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds guard = 20s) {
-    const auto until = std::chrono::steady_clock::now() + guard;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 // --- send ring ------------------------------------------------------------------
 
 TEST(UsbWrite, ACommandOfExactlyTheFreeSpaceIsQueuedOneByteMoreIsNot) {
@@ -34,10 +25,8 @@ TEST(UsbWrite, ACommandOfExactlyTheFreeSpaceIsQueuedOneByteMoreIsNot) {
     EXPECT_EQ(queued, 100);
     ASSERT_TRUE(usb.UsbWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()) + 1, &queued));
     EXPECT_EQ(queued, 0) << "one byte more than the free space queues nothing";
-    EXPECT_EQ(RingUsed(&g_txRing), 100u);
     ASSERT_TRUE(usb.UsbWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()), &queued));
     EXPECT_EQ(queued, static_cast<std::int32_t>(kUsbRingSize - 100));
-    EXPECT_EQ(RingSpace(&g_txRing), 0u);
     ASSERT_TRUE(usb.UsbWrite(bytes.data(), 1, &queued));
     EXPECT_EQ(queued, 0);
 }
@@ -50,66 +39,22 @@ TEST(UsbWrite, NegativeOrNullInputQueuesNothing) {
     EXPECT_EQ(queued, 0);
     EXPECT_TRUE(usb.UsbWrite(nullptr, 10, &queued));
     EXPECT_EQ(queued, 0);
-    EXPECT_EQ(RingUsed(&g_txRing), 0u);
 }
 
-// --- the read thread without a device --------------------------------------------
+// --- the link's thread without a device ---------------------------------------------
 
-TEST(UsbReadThread, RunsWithoutADeviceAndDropsWhatIsQueued) {
+TEST(UsbReadThread, RunsWithoutADeviceDropsWhatIsQueuedAndShutdownJoinsIt) {
     CUsbUpdate usb;
-    usb.SetReaderRunning(true);
-    ASSERT_TRUE(g_bReaderAlive.load());
+    usb.Start(nullptr, {{0x1234, 0x5678}});
+    ASSERT_TRUE(usb.ReaderAlive());
     std::vector<std::uint8_t> bytes(1500, 7);
     std::int32_t queued = 0;
     usb.UsbWrite(bytes.data(), static_cast<std::int32_t>(bytes.size()), &queued);
     ASSERT_EQ(queued, 1500);
     EXPECT_TRUE(usb.WaitTxDone(20s)) << "a waiter is released even with nowhere to write";
-    EXPECT_EQ(RingUsed(&g_txRing), 0u);
-    EXPECT_EQ(RingUsed(&g_rxRing), 0u);
-}
-
-TEST(UsbReadThread, StartingTwiceRunsOneThread) {
-    CUsbUpdate usb;
-    const int starts = g_nReaderStarts.load();
-    usb.SetReaderRunning(true);
-    usb.SetReaderRunning(true);
-    EXPECT_EQ(g_nReaderStarts.load(), starts + 1);
-}
-
-TEST(UsbReadThread, StopEndsTheThreadWithinAPassAndAStartAfterwardsMakesANewOne) {
-    CUsbUpdate usb;
-    usb.SetReaderRunning(true);
-    usb.SetReaderRunning(false);
-    ASSERT_TRUE(WaitFor([] { return !g_bReaderAlive.load(); }));
-    const int starts = g_nReaderStarts.load();
-    usb.SetReaderRunning(true);
-    EXPECT_EQ(g_nReaderStarts.load(), starts + 1);
-    EXPECT_TRUE(g_bReaderAlive.load());
-}
-
-TEST(UsbReadThread, AStartRightAfterAStopNeverLeavesNoneOrTwoRunning) {
-    CUsbUpdate usb;
-    for (int i = 0; i < 50; ++i) {
-        usb.SetReaderRunning(true);
-        usb.SetReaderRunning(false);
-        usb.SetReaderRunning(true);
-        EXPECT_TRUE(g_bReaderAlive.load());
-    }
-    // Still one thread, and it still works.
-    std::uint8_t byte = 1;
-    std::int32_t queued = 0;
-    usb.UsbWrite(&byte, 1, &queued);
-    EXPECT_TRUE(usb.WaitTxDone(20s));
-}
-
-TEST(UsbReadThread, DestructorStopsAndJoinsTheThread) {
-    {
-        CUsbUpdate usb;
-        usb.SetReaderRunning(true);
-        ASSERT_TRUE(g_bReaderAlive.load());
-    }
-    EXPECT_FALSE(g_bReaderAlive.load());
-    EXPECT_FALSE(g_bReaderRun.load());
+    EXPECT_FALSE(usb.IsOpen());
+    usb.Shutdown();
+    EXPECT_FALSE(usb.ReaderAlive()) << "the thread ended before Shutdown returned";
 }
 
 TEST(UsbLink, OpensWithoutADeviceAndWaitsForIt) {
@@ -118,11 +63,13 @@ TEST(UsbLink, OpensWithoutADeviceAndWaitsForIt) {
     EXPECT_EQ(link.Kind(), LinkKind::Usb);
     EXPECT_TRUE(link.Open(&listener)) << "the receiver may come later";
     EXPECT_FALSE(link.IsReady());
-    EXPECT_FALSE(link.Reattach());
+    EXPECT_FALSE(link.Reattach()) << "the search runs on the link's thread";
     EXPECT_EQ(link.Device(), "USB");
     const std::uint8_t command[] = {'l', 'o', 'g'};
     link.Write(command, sizeof command);
-    EXPECT_EQ(RingUsed(&g_txRing), 0u) << "nothing is queued for a device that is not there";
+    EXPECT_TRUE(link.WaitWritten()) << "nothing is queued for a device that is not there";
+    link.Close();
+    EXPECT_TRUE(listener.Errors().empty());
 }
 
 TEST(UsbReadThread, WaitTxDoneWithoutAThreadGivesUpAtItsBound) {

@@ -46,6 +46,11 @@ struct FakeLinkState {
         if (listener) listener->OnLinkDataReady();
     }
     void Reply(std::string_view text) { Reply(Bytes(text.begin(), text.end())); }
+    // USB: the link's thread found the device.
+    void Arrive() {
+        ready = true;
+        if (listener) listener->OnLinkReady();
+    }
     void Lose(const std::string& why) {
         if (listener) listener->OnLinkError(why, true);
     }

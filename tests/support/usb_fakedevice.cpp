@@ -412,6 +412,7 @@ FakeUsbDevice* FakeUsbBus::Add(const FakeUsbConfig& config) {
 }
 
 void FakeUsbBus::Remove(FakeUsbDevice* device) {
+    umockdev_testbed_uevent(m_testbed, device->SysPath().c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, device->SysPath().c_str());
 }
 

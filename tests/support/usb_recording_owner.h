@@ -25,7 +25,39 @@ public:
         std::lock_guard lock(m_mutex);
         m_errors.push_back(text);
     }
+    void ReportLinkLost(const std::string& text) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_lost.push_back(text);
+        }
+        m_cv.notify_all();
+    }
+    void ReportDeviceReady() override {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_nReady;
+        }
+        m_cv.notify_all();
+    }
     void SetActiveRxRing(RingBuffer* ring) override { m_pRing = ring; }
+
+    // Waits until the link has reported n devices ready / n devices lost.
+    bool WaitReady(int n, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, guard, [&] { return m_nReady >= n; });
+    }
+    bool WaitLost(std::size_t n, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, guard, [&] { return m_lost.size() >= n; });
+    }
+    std::vector<std::string> Lost() {
+        std::lock_guard lock(m_mutex);
+        return m_lost;
+    }
+    int Ready() {
+        std::lock_guard lock(m_mutex);
+        return m_nReady;
+    }
 
     struct Post {
         unsigned message;
@@ -72,5 +104,7 @@ private:
     std::condition_variable m_cv;
     std::vector<Post> m_posts;
     std::vector<std::string> m_errors;
+    std::vector<std::string> m_lost;
+    int m_nReady = 0;
     RingBuffer* m_pRing = nullptr;
 };
