@@ -285,12 +285,23 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
                 OnLineClosed();
                 return;
             }
+            // While the loader is polled over USB the device comes and goes
+            // by design: the firmware's device leaves after the reset text,
+            // and the next tick looks for the loader's.
+            if (lineLost && !IsSerial() && m_timerSs.isActive()) {
+                qCDebug(lcTrace, "%s", qPrintable(message));
+                return;
+            }
             // Which device and what happened stay in the list, under the
             // transfer they ended.
             if (lineLost) AddLine(message);
             emit linkError(message, lineLost);
             Prompter().ShowError(QStringLiteral("Application Error"), message);
-            if (lineLost) emit finished(UpdateOutcome::LinkLost, message);
+            if (!lineLost) return;
+            // Nothing more comes on a lost line: it is closed, so Connect
+            // works again at once (for USB, on the device plugged in anew).
+            OnDisconnect();
+            emit finished(UpdateOutcome::LinkLost, message);
         },
         Qt::QueuedConnection);
 }

@@ -160,9 +160,10 @@ void CUsbUpdate::SendBatch(UsbDevice* device) {
 
 // One pass with the device: what is queued goes out, then the IN pipe is read
 // until bytes come or its time-out passes. Bytes queued meanwhile go out at
-// once instead of after the read.
+// once instead of after the read. The IN pipe is always being read: a
+// receiver that restarts right after its last answer takes along whatever it
+// sent and nobody had read yet.
 void CUsbUpdate::Serve(UsbDevice* device) {
-    m_txEvent.WaitFor(kUsbTxWait);
     m_txEvent.Reset();
     SendBatch(device);
 
@@ -178,6 +179,12 @@ void CUsbUpdate::Serve(UsbDevice* device) {
         const UsbIo io = device->Read(buffer, kUsbChunk, kUsbInTimeout, &count, idle);
         if (io == UsbIo::Stalled) qCDebug(lcUsbTrace, "ReadInPipe: IN pipe stalled, halt cleared");
         if (io == UsbIo::Failed) qCDebug(lcUsbTrace, "ReadInPipe: read failed");
+        // A pipe that fails at once is tried again after a pause, not in a
+        // tight loop.
+        if (io != UsbIo::Ok && io != UsbIo::TimedOut) m_txEvent.WaitFor(kUsbTxWait);
+    } else {
+        // The owner is draining the ring; look again soon.
+        m_txEvent.WaitFor(std::chrono::milliseconds(10));
     }
     qCDebug(lcUsbTrace, "ByteTransfered: %d", count);
     if (count <= 0) return;

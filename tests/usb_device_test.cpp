@@ -186,12 +186,10 @@ TEST_F(UsbDeviceTest, ASilentDeviceTimesOutTheReadAndTheNextBytesStillArrive) {
     // libusb ends an IN transfer that sees no data by discarding its URB.
     ASSERT_TRUE(device->WaitCount("discard", 1));
     EXPECT_TRUE(m_owner.Posts().empty());
-    const int reads = device->Count("submit_in");
-    device->Send(Pattern(30));
+    device->Send(Pattern(30));  // only a read after the time-out can take these
     std::vector<std::uint8_t> got;
     ASSERT_TRUE(m_owner.Collect(&got, 30));
     EXPECT_EQ(got, Pattern(30));
-    EXPECT_GT(device->Count("submit_in"), reads) << "the thread read again after the time-out";
 }
 
 TEST_F(UsbDeviceTest, AStalledInPipeIsClearedAndReadingGoesOn) {
