@@ -1,7 +1,9 @@
 #include "usb_fakedevice.h"
 
 #include <linux/usbdevice_fs.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -48,6 +50,8 @@ void PutLe32(std::vector<std::uint8_t>* out, std::uint32_t v) {
 }
 
 constexpr std::uint8_t kVendorCode = 0x20;
+// OUT bytes a stream may hold back before OUT transfers wait for it.
+constexpr std::size_t kStreamBacklog = 64 * 1024;
 
 }  // namespace
 
@@ -111,6 +115,10 @@ void FakeUsbDevice::Bump(const std::string& what) {
 }
 
 int FakeUsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    // umockdev's thread, named so that a benchmark can tell the bus's CPU
+    // from the updater's.
+    thread_local const bool named = pthread_setname_np(pthread_self(), "fake-usb-bus") == 0;
+    (void)named;
     return static_cast<FakeUsbDevice*>(self)->Handle(client);
 }
 
@@ -225,7 +233,9 @@ void FakeUsbDevice::Submit(UMockdevIoctlClient* client) {
     urb->buffer = static_cast<std::uint8_t*>(u->buffer);
     urb->length = u->buffer_length;
 
-    if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+    if (urb->type == USBDEVFS_URB_TYPE_CONTROL && m_config.silentControl) {
+        Bump("control_ignored");  // completes only when the host discards it
+    } else if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
         std::vector<std::uint8_t> reply;
         const std::uint16_t wLength =
             static_cast<std::uint16_t>(urb->buffer[6] | (urb->buffer[7] << 8));
@@ -249,7 +259,25 @@ void FakeUsbDevice::Submit(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+void FakeUsbDevice::PumpStreamLocked() {
+    if (m_stream < 0) return;
+    while (!m_toStream.empty()) {
+        const ssize_t n =
+            send(m_stream, m_toStream.data(), m_toStream.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n <= 0) break;
+        m_toStream.erase(m_toStream.begin(), m_toStream.begin() + n);
+    }
+    // What the far end has sent waits here for IN transfers; a bounded take
+    // leaves the rest in the socket, where it pushes back on the sender.
+    if (m_toHost.size() < kStreamBacklog) {
+        std::uint8_t chunk[4096];
+        const ssize_t n = recv(m_stream, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) m_toHost.insert(m_toHost.end(), chunk, chunk + n);
+    }
+}
+
 FakeUsbDevice::Urb* FakeUsbDevice::ReadyUrbLocked() {
+    PumpStreamLocked();
     for (auto& urb : m_urbs) {
         if (urb->ready) return urb.get();
         if (urb->type != USBDEVFS_URB_TYPE_BULK) continue;
@@ -269,10 +297,13 @@ FakeUsbDevice::Urb* FakeUsbDevice::ReadyUrbLocked() {
                 urb->ready = true;
                 return urb.get();
             }
-        } else if (m_outBudget != 0) {
+        } else if (m_outBudget != 0 && m_toStream.size() < kStreamBacklog) {
             if (m_outBudget > 0) --m_outBudget;
             m_received.insert(m_received.end(), urb->buffer, urb->buffer + urb->length);
-            if (m_config.reply == FakeReply::Echo) {
+            if (m_stream >= 0) {
+                m_toStream.insert(m_toStream.end(), urb->buffer, urb->buffer + urb->length);
+                PumpStreamLocked();
+            } else if (m_config.reply == FakeReply::Echo) {
                 m_toHost.insert(m_toHost.end(), urb->buffer, urb->buffer + urb->length);
             } else if (m_config.reply == FakeReply::Ack10) {
                 const std::uint8_t ack[10] = {'$', '$', 'S', 'X', 21, 1, 1, 0x5b, '\r', '\n'};
@@ -328,9 +359,18 @@ void FakeUsbDevice::StallNextIn() {
     m_bStallIn = true;
 }
 
+void FakeUsbDevice::AttachStream(int fd) {
+    std::lock_guard lock(m_mutex);
+    m_stream = fd;
+    m_toStream.clear();
+}
+
 void FakeUsbDevice::Unplug() {
     std::lock_guard lock(m_mutex);
     m_bUnplugged = true;
+    m_stream = -1;  // what was in flight dies with the device
+    m_toStream.clear();
+    m_toHost.clear();
     for (auto& urb : m_urbs) {
         if (!urb->ready) {
             urb->ready = true;
@@ -407,11 +447,13 @@ FakeUsbDevice* FakeUsbBus::Add(const FakeUsbConfig& config) {
         g_clear_error(&error);
         return nullptr;
     }
+    umockdev_testbed_uevent(m_testbed, device->SysPath().c_str(), "add");
     m_devices.push_back(std::move(device));
     return m_devices.back().get();
 }
 
 void FakeUsbBus::Remove(FakeUsbDevice* device) {
+    // The event goes first: its listeners read the device's properties.
     umockdev_testbed_uevent(m_testbed, device->SysPath().c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, device->SysPath().c_str());
 }

@@ -23,6 +23,9 @@ struct FakeUsbConfig {
     std::uint16_t product = 0x5678;
     std::string interfaceClass;  // published through MS OS 1.0 descriptors; empty: none
     FakeReply reply = FakeReply::Echo;
+    // A device that never answers a control request: its control URBs stay
+    // pending until the host gives up on them.
+    bool silentControl = false;
 
     FakeUsbConfig& At(unsigned a) {
         address = a;
@@ -39,6 +42,10 @@ struct FakeUsbConfig {
     }
     FakeUsbConfig& Reply(FakeReply r) {
         reply = r;
+        return *this;
+    }
+    FakeUsbConfig& SilentControl() {
+        silentControl = true;
         return *this;
     }
 };
@@ -61,11 +68,17 @@ public:
     void SetOutBudget(int budget);
     void AddOutBudget(int more);
     void StallNextIn();
+    // From now on bulk OUT bytes are written to fd and bulk IN carries what fd
+    // gives, instead of the reply mode; fd is a non-blocking stream socket
+    // that the caller keeps open until Unplug. A full socket holds OUT
+    // transfers back; an IN transfer completes once bytes are there.
+    void AttachStream(int fd);
     void Unplug();  // every further ioctl fails with ENODEV, pending URBs end
     std::vector<std::uint8_t> Received();
     std::vector<int> OutSizes();  // length of each OUT URB submitted
-    int Count(const std::string&
-                  what);  // "claim", "release", "clear_halt", "discard", "submit_in", "submit_out"
+    // "claim", "release", "clear_halt", "discard", "submit_in", "submit_out",
+    // "control_ignored"
+    int Count(const std::string& what);
     // Waits (guard bound) until at least n bytes were received / n OUT URBs submitted.
     bool WaitReceived(std::size_t n, std::chrono::milliseconds guard = std::chrono::seconds(20));
     bool WaitOutSubmitted(int n, std::chrono::milliseconds guard = std::chrono::seconds(20));
@@ -84,6 +97,7 @@ private:
     void Reap(UMockdevIoctlClient* client);
     bool ControlReply(const std::uint8_t* setup, std::vector<std::uint8_t>* data);
     Urb* ReadyUrbLocked();
+    void PumpStreamLocked();
     void Bump(const std::string& what);
 
     FakeUsbConfig m_config;
@@ -94,6 +108,8 @@ private:
     bool m_bStallIn = false;
     int m_outBudget = -1;
     std::deque<std::uint8_t> m_toHost;
+    int m_stream = -1;
+    std::vector<std::uint8_t> m_toStream;  // OUT bytes the socket has not taken yet
     std::vector<std::uint8_t> m_received;
     std::vector<int> m_outSizes;
     std::vector<std::chrono::steady_clock::time_point> m_outTimes;
@@ -106,6 +122,7 @@ class FakeUsbBus {
 public:
     FakeUsbBus();
     ~FakeUsbBus();
+    // Each add and remove is announced with a uevent, as the kernel does.
     FakeUsbDevice* Add(const FakeUsbConfig& config);
     // Takes the device off the bus (sysfs and node); Unplug it first.
     void Remove(FakeUsbDevice* device);

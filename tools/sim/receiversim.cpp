@@ -1,7 +1,10 @@
 #include "receiversim.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,17 +64,13 @@ ReceiverSim::~ReceiverSim() {
 }
 
 bool ReceiverSim::Start(std::string* error) {
-    if (m_thread.joinable() || m_pty.master >= 0) {
+    if (m_thread.joinable() || m_fd >= 0) {
         if (error) *error = "already started";
         return false;
     }
     if (!OpenSimPty(&m_pty, error)) return false;
-    m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_stopFd < 0) {
-        if (error) *error = std::string("eventfd: ") + std::strerror(errno);
-        CloseSimPty(&m_pty);
-        return false;
-    }
+    m_fd = m_pty.master;
+    m_stream = false;
     if (!m_options.linkPath.empty()) {
         struct stat st {};
         if (lstat(m_options.linkPath.c_str(), &st) == 0) {
@@ -87,6 +86,37 @@ bool ReceiverSim::Start(std::string* error) {
             Stop();
             return false;
         }
+    }
+    return StartServing(error);
+}
+
+bool ReceiverSim::StartOnStream(int fd, std::string* error) {
+    if (m_thread.joinable() || m_fd >= 0) {
+        if (error) *error = "already started";
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    if (fd < 0) {
+        if (error) *error = "no stream";
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    m_fd = fd;
+    m_stream = true;
+    return StartServing(error);
+}
+
+void ReceiverSim::SetObserver(std::function<void(SimEvent)> observer) {
+    m_observer = std::move(observer);
+}
+
+bool ReceiverSim::StartServing(std::string* error) {
+    m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_stopFd < 0) {
+        if (error) *error = std::string("eventfd: ") + std::strerror(errno);
+        Stop();
+        return false;
     }
     m_reader = std::make_unique<FrameReader>([this](const SimFrame& f) { OnFrame(f); },
                                              [this](std::uint8_t b) { OnText(b); },
@@ -105,6 +135,7 @@ bool ReceiverSim::Start(std::string* error) {
         m_stats.mode = m_mode;
         m_stats.listenBaud = m_listenBaud;
     }
+    if (m_options.startInLoader) StartLoader();
     m_thread = std::thread([this] { Run(); });
     return true;
 }
@@ -115,10 +146,10 @@ void ReceiverSim::Stop() {
         [[maybe_unused]] const ssize_t n = write(m_stopFd, &one, sizeof one);
         m_thread.join();
     }
-    CloseSimPty(&m_pty);
+    CloseLine();
     if (m_stopFd >= 0) close(m_stopFd);
     m_stopFd = -1;
-    if (!m_options.linkPath.empty()) {
+    if (!m_options.linkPath.empty() && !m_stream) {
         char target[256] = {};
         const ssize_t n = readlink(m_options.linkPath.c_str(), target, sizeof target - 1);
         if (n > 0 && m_pty.path == std::string(target, static_cast<std::size_t>(n))) {
@@ -130,6 +161,24 @@ void ReceiverSim::Stop() {
         m_stats.mode = SimMode::Stopped;
     }
     Changed();
+}
+
+void ReceiverSim::CloseLine() {
+    if (m_stream) {
+        if (m_fd >= 0) close(m_fd);
+    } else {
+        CloseSimPty(&m_pty);
+    }
+    m_fd = -1;
+}
+
+ssize_t ReceiverSim::WriteLine(const std::uint8_t* bytes, std::size_t count) {
+    // A stream whose reader has gone must not raise SIGPIPE in the test.
+    return m_stream ? send(m_fd, bytes, count, MSG_NOSIGNAL) : write(m_fd, bytes, count);
+}
+
+void ReceiverSim::Notify(SimEvent event) {
+    if (m_observer) m_observer(event);
 }
 
 SimStats ReceiverSim::Stats() const {
@@ -170,6 +219,8 @@ void ReceiverSim::At(Clock::time_point when, std::function<void()> what) {
 }
 
 void ReceiverSim::Run() {
+    // Named, so that a benchmark sharing the process can leave it out.
+    pthread_setname_np(pthread_self(), "receiver-sim");
     std::uint8_t buf[4096];
     while (m_mode != SimMode::HungUp) {
         int timeout = -1;
@@ -178,16 +229,17 @@ void ReceiverSim::Run() {
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
             timeout = ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, 60000));
         }
-        pollfd fds[2] = {
-            {m_stopFd, POLLIN, 0},
-            {m_pty.master, static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0}};
+        pollfd fds[2] = {{m_stopFd, POLLIN, 0},
+                         {m_fd, static_cast<short>(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0}};
         const int ready = poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && fds[0].revents) break;
         if (ready > 0 && (fds[1].revents & POLLIN)) {
-            const ssize_t n = read(m_pty.master, buf, sizeof buf);
+            const ssize_t n = read(m_fd, buf, sizeof buf);
             if (n > 0) {
                 OnBytes(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 && m_stream) {
+                break;  // the transport let go of its end: nobody is left to serve
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 // The master reads EIO only when no slave is open, which our own
                 // slave descriptor prevents; back off rather than spin if it happens.
@@ -208,14 +260,17 @@ void ReceiverSim::Run() {
 }
 
 void ReceiverSim::OnBytes(const std::uint8_t* bytes, std::size_t count) {
-    const int host = HostBaud(m_pty.master);
-    if (host != m_seenBaud) {
-        m_seenBaud = host;
-        std::lock_guard lock(m_mutex);
-        m_stats.lineSpeeds.push_back(host);
-        Changed();
+    bool wrongSpeed = false;
+    if (!m_stream) {
+        const int host = HostBaud(m_fd);
+        if (host != m_seenBaud) {
+            m_seenBaud = host;
+            std::lock_guard lock(m_mutex);
+            m_stats.lineSpeeds.push_back(host);
+            Changed();
+        }
+        wrongSpeed = m_options.checkSpeed && host != m_listenBaud;
     }
-    const bool wrongSpeed = m_options.checkSpeed && host != m_listenBaud;
     if (m_mode == SimMode::Restarting || wrongSpeed) {
         std::lock_guard lock(m_mutex);
         m_stats.ignoredBytes += count;
@@ -317,6 +372,7 @@ void ReceiverSim::Restart() {
         m_stats.mode = m_mode;
         Changed();
     }
+    Notify(SimEvent::Restarting);
     At(Clock::now() + std::chrono::milliseconds(std::max(0, m_options.loaderStartDelayMs)),
        [this] { StartLoader(); });
 }
@@ -326,11 +382,14 @@ void ReceiverSim::StartLoader() {
     m_listenBaud = LoaderBaud(m_options.bootVersion);
     m_reader->Reset();
     m_line.clear();
-    std::lock_guard lock(m_mutex);
-    ++m_stats.loaderStarts;
-    m_stats.mode = m_mode;
-    m_stats.listenBaud = m_listenBaud;
-    Changed();
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_stats.loaderStarts;
+        m_stats.mode = m_mode;
+        m_stats.listenBaud = m_listenBaud;
+        Changed();
+    }
+    Notify(SimEvent::LoaderStarted);
 }
 
 void ReceiverSim::OnFrame(const SimFrame& frame) {
@@ -606,16 +665,25 @@ void ReceiverSim::Complete(bool good) {
         Changed();
     }
     Send(WriteFrame(good ? "SC" : "VX", m_options.replyKind, {}));
+    if (!good) return;
+    Notify(SimEvent::Completed);
+    if (m_options.hangUpAfterScMs >= 0) {
+        At(Clock::now() + std::chrono::milliseconds(m_options.hangUpAfterScMs),
+           [this] { HangUp(); });
+    }
 }
 
 void ReceiverSim::HangUp() {
-    CloseSimPty(&m_pty);
+    CloseLine();
     m_timers.clear();
     m_out.clear();
     m_mode = SimMode::HungUp;
-    std::lock_guard lock(m_mutex);
-    m_stats.mode = m_mode;
-    Changed();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stats.mode = m_mode;
+        Changed();
+    }
+    Notify(SimEvent::HungUp);
 }
 
 void ReceiverSim::WriteRecords() {
@@ -659,14 +727,14 @@ void ReceiverSim::Send(const std::vector<std::uint8_t>& bytes) {
 }
 
 void ReceiverSim::SendNow(const std::vector<std::uint8_t>& bytes) {
-    if (m_pty.master < 0) return;
+    if (m_fd < 0) return;
     m_out.insert(m_out.end(), bytes.begin(), bytes.end());
     Flush();
 }
 
 void ReceiverSim::Flush() {
     while (!m_out.empty()) {
-        const ssize_t n = write(m_pty.master, m_out.data(), m_out.size());
+        const ssize_t n = WriteLine(m_out.data(), m_out.size());
         if (n > 0) {
             m_out.erase(m_out.begin(), m_out.begin() + n);
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -40,6 +42,9 @@ struct SimOptions {
     // may drop to 9600 100 ms later; the loader comes up after this delay and
     // drops anything that arrives meanwhile.
     int loaderStartDelayMs = 150;
+    // The board starts in its loader, as one just powered up (rebooted by
+    // hand) listens for a poll before anything else.
+    bool startInLoader = false;
 
     // Loader.
     std::string partNumber = "Q4B1C20";
@@ -65,6 +70,9 @@ struct SimOptions {
     // Every loader reply reaches the updater this much later, as a USB-serial
     // adapter's latency timer holds received bytes back.
     int replyDelayMs = 0;
+    // Closes the line this long after "SC", as a board restarting into its
+    // new firmware takes its port along; -1: the line stays.
+    int hangUpAfterScMs = -1;
 
     // Where the images of every finished transfer are written (empty: nowhere),
     // as image1.bin (kind 21 blocks) and image2.bin (kind 20 blocks, if any).
@@ -74,6 +82,15 @@ struct SimOptions {
 };
 
 enum class SimMode { NotStarted, Firmware, Restarting, Loader, HungUp, Stopped };
+
+// What the board does that a transport may have to show, e.g. a USB device
+// that leaves the bus while the board restarts.
+enum class SimEvent {
+    Restarting,     // a reset was acted on: the board goes down
+    LoaderStarted,  // its loader runs
+    Completed,      // "SC" went out
+    HungUp,         // the line is closed for good
+};
 
 struct SimFrameSeen {
     char type[2];
@@ -138,7 +155,9 @@ struct ImageCheck {
 ImageCheck CompareImage(const std::vector<std::uint8_t>& received,
                         const std::vector<std::uint8_t>& expected);
 
-// A simulated Z4 receiver on a pseudo-terminal, served by its own thread.
+// A simulated Z4 receiver, served by its own thread: on a pseudo-terminal,
+// or on a plain byte stream that another transport (an emulated USB device)
+// carries.
 class ReceiverSim {
 public:
     explicit ReceiverSim(SimOptions options = {});
@@ -146,7 +165,15 @@ public:
     ReceiverSim(const ReceiverSim&) = delete;
     ReceiverSim& operator=(const ReceiverSim&) = delete;
 
+    // On a new pseudo-terminal; DevicePath() is the end the updater opens.
     bool Start(std::string* error = nullptr);
+    // On fd, one end of a stream socket the caller made; the simulator owns
+    // it from here on. A stream has no line speed, so no speed checks apply.
+    bool StartOnStream(int fd, std::string* error = nullptr);
+    // Called on the serving thread (a board that starts in its loader: within
+    // the start), outside the simulator's lock; set it before starting. It
+    // must return soon: the board waits for it.
+    void SetObserver(std::function<void(SimEvent)> observer);
     void Stop();
     std::string DevicePath() const { return m_pty.path; }
     const SimOptions& Options() const { return m_options; }
@@ -167,7 +194,11 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    bool StartServing(std::string* error);
     void Run();
+    void CloseLine();
+    ssize_t WriteLine(const std::uint8_t* bytes, std::size_t count);
+    void Notify(SimEvent event);
     void OnBytes(const std::uint8_t* bytes, std::size_t count);
     void OnText(std::uint8_t byte);
     void OnLine(const std::string& line);
@@ -191,6 +222,9 @@ private:
 
     const SimOptions m_options;
     SimPty m_pty;
+    int m_fd = -1;          // the end served: the pty's master or the stream
+    bool m_stream = false;  // m_fd is a stream socket
+    std::function<void(SimEvent)> m_observer;
     int m_stopFd = -1;
     std::thread m_thread;
     std::atomic<bool> m_finished{false};

@@ -1,0 +1,196 @@
+// A full update of the carried image over emulated USB: the update engine and
+// the real USB link (libusb) against the simulated receiver behind umockdev,
+// through the reset, the loader's new device, the "SS" poll, every block and
+// the checksum block. Prints the time from Update to "Completed!", the CPU
+// per block, and which threads spent it: the receiver, its emulated bus and
+// the updater share this process, so the updater's part is read per thread.
+// Re-executes itself under the umockdev preload.
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "firmware.h"
+#include "support/usb_receiver.h"
+#include "updateengine.h"
+#include "usblink.h"
+
+namespace {
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double CpuSeconds(int who) {
+    rusage ru{};
+    getrusage(who, &ru);
+    return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
+}
+
+long PeakRssKiB() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+// CPU seconds of every thread of this process, by thread id, with its name.
+std::map<int, std::pair<std::string, double>> ThreadCpu() {
+    std::map<int, std::pair<std::string, double>> threads;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    for (const QString& tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/self/task/" + tid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray text = stat.readAll();
+        const int open = text.indexOf('('), close = text.lastIndexOf(')');
+        if (open < 0 || close < open) continue;
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (fields.size() < 13) continue;  // utime, stime are fields 14 and 15
+        const double cpu = (fields[11].toDouble() + fields[12].toDouble()) / ticks;
+        threads[tid.toInt()] = {text.mid(open + 1, close - open - 1).toStdString(), cpu};
+    }
+    return threads;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RunUnderUmockdev(argc, argv);
+    QCoreApplication app(argc, argv);
+    InitFirmwareResources();
+    const std::vector<UsbId> ids = {{0x1234, 0x5678}, {0x1234, 0x5679}};
+
+    FakeUsbBus bus;
+    FakeUsbReceiver receiver(bus, qsim::SimOptions{}, FakeUsbConfig().At(2).Ids(0x1234, 0x5678),
+                             FakeUsbConfig().At(5).Ids(0x1234, 0x5679));
+    std::string error;
+    if (!receiver.Start(true, &error)) {
+        std::fprintf(stderr, "receiver: %s\n", error.c_str());
+        return 1;
+    }
+
+    CResourceImageStore store;
+    const ImageConfig& config = CarriedImageConfig();
+    UpdateEngine engine(
+        [&ids](const CLinkChoice&) -> std::unique_ptr<ILink> {
+            return std::make_unique<CUsbLink>(ids);
+        },
+        config, store);
+    CLinkChoice usb;
+    usb.m_bUsb = true;
+    engine.SetLinkChoice(usb);
+
+    QElapsedTimer clock, blockClock;
+    std::vector<double> blockUs;
+    double phaseStart = 0, phaseEnd = 0, cpuStart = 0, cpuEnd = 0, uiStart = 0, uiEnd = 0;
+    std::map<int, std::pair<std::string, double>> threadsStart, threadsEnd;
+    int blocks = 0;
+    bool inBlocks = false;
+    const int mainTid = static_cast<int>(gettid());
+
+    QObject::connect(&engine, &UpdateEngine::lastLineReplaced, [&] {
+        if (!inBlocks) {
+            inBlocks = true;
+            phaseStart = clock.nsecsElapsed() / 1e9;
+            cpuStart = CpuSeconds(RUSAGE_SELF);
+            uiStart = CpuSeconds(RUSAGE_THREAD);
+            threadsStart = ThreadCpu();
+        } else {
+            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
+        }
+        blockClock.restart();
+        ++blocks;
+    });
+    QObject::connect(&engine, &UpdateEngine::allBlocksSent, [&] {
+        inBlocks = false;
+        phaseEnd = clock.nsecsElapsed() / 1e9;
+        cpuEnd = CpuSeconds(RUSAGE_SELF);
+        uiEnd = CpuSeconds(RUSAGE_THREAD);
+        threadsEnd = ThreadCpu();
+    });
+    double total = 0;
+    QObject::connect(&engine, &UpdateEngine::finished, &app, [&](UpdateOutcome outcome) {
+        total = clock.nsecsElapsed() / 1e9;
+        app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
+    });
+    QObject::connect(
+        &engine, &UpdateEngine::identificationEnded, &app,
+        [&](bool found) {
+            if (!found) {
+                std::fprintf(stderr, "no version record\n");
+                app.exit(1);
+                return;
+            }
+            clock.start();
+            engine.OnFirmwareUpdate();
+        },
+        Qt::QueuedConnection);
+    QTimer::singleShot(1800000, &app, [&] { app.exit(1); });
+    if (!engine.OnConnect()) {
+        std::fprintf(stderr, "no link\n");
+        return 1;
+    }
+    const int rc = app.exec();
+    engine.OnDisconnect();
+    if (rc != 0) {
+        std::fprintf(stderr, "the update did not complete\n");
+        return rc;
+    }
+
+    // The image the carried table names for the simulated receiver's part number.
+    int id = 0;
+    for (const auto& [partNumber, imageId] : config.cpuRows) {
+        if (partNumber == receiver.Sim().Options().partNumber) id = imageId;
+    }
+    const ImageBytes image = store.Find("CPU", static_cast<std::uint16_t>(id));
+    const qsim::ImageCheck check =
+        receiver.Sim().CheckImage(0, std::vector<std::uint8_t>(image.begin(), image.end()));
+    const qsim::SimStats stats = receiver.Sim().Stats();
+    const double phase = phaseEnd - phaseStart;
+    std::printf("full update of the carried image (%zu bytes) over emulated USB\n", image.size());
+    std::printf("  received byte-identical:        %s\n", check.equal ? "yes" : "NO");
+    std::printf("  blocks (data + checksum):       %d + %d\n", stats.cpuBlocks,
+                stats.checksumBlocks);
+    std::printf("  total, Update to Completed!:    %.2f s\n", total);
+    std::printf("  block phase:                    %.2f s (%.0f blocks/s)\n", phase,
+                blocks / phase);
+    std::printf("  block round trip median:        %.0f us\n", Median(blockUs));
+    // The receiver's and the emulated bus's threads name themselves; every
+    // other thread is the updater's (the engine's and the link's).
+    double updater = 0;
+    std::map<std::string, double> byName;
+    for (const auto& [tid, named] : threadsEnd) {
+        const auto before = threadsStart.find(tid);
+        const double spent =
+            named.second - (before == threadsStart.end() ? 0 : before->second.second);
+        const bool theirs = named.first == "receiver-sim" || named.first == "fake-usb-bus";
+        if (!theirs) updater += spent;
+        byName[theirs           ? named.first
+               : tid == mainTid ? "updater: engine"
+                                : "updater: link"] += spent;
+    }
+    std::printf("  host CPU per block, updater:    %.1f us (engine thread %.1f us)\n",
+                updater / blocks * 1e6, (uiEnd - uiStart) / blocks * 1e6);
+    std::printf("  CPU per block, whole process:   %.1f us\n", (cpuEnd - cpuStart) / blocks * 1e6);
+    for (const auto& [name, spent] : byName) {
+        std::printf("    %-28s %8.1f us\n", name.c_str(), spent / blocks * 1e6);
+    }
+    std::printf("  peak RSS:                       %.1f MiB\n", PeakRssKiB() / 1024.0);
+    return check.equal ? 0 : 1;
+}
