@@ -41,7 +41,13 @@ CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& o
 
 CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
                            CHeadlessOutput& output, std::string dataDir)
-    : m_engine(engine), m_options(options), m_output(output), m_dataDir(std::move(dataDir)) {
+    : m_engine(engine),
+      m_options(options),
+      m_output(output),
+      m_dataDir(std::move(dataDir)),
+      m_runLog(engine),
+      m_inhibitor(engine) {
+    connect(&m_runLog, &CRunLog::unwritable, this, [this](const QString& l) { m_output.Line(l); });
     m_options.link = RunLinkChoice(options, LoadPortOverrides());
     m_engine.SetLinkChoice(m_options.link);
     m_engine.SetPrompter(this);
@@ -152,7 +158,9 @@ void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& messag
             Finish(kExitNoFirmware, tr("Error") + QStringLiteral(": ") + message);
             break;
         case UpdateOutcome::LinkLost:
-            // Reported through ShowError; the silence that follows ends the run.
+            // Nothing more can come on a lost line: the run ends now, not
+            // after the silence. The error was printed through ShowError.
+            Finish(kExitSilent, m_shownError.isEmpty() ? message : m_shownError);
             break;
     }
 }
@@ -177,6 +185,9 @@ void CHeadlessRun::Finish(int code, const QString& message) {
     m_bFinished = true;
     m_nExitCode = code;
     m_silence.stop();
+    // The engine's own outcomes have ended the log's run already.
+    m_runLog.End(message.isEmpty() ? QStringLiteral("exit status %1").arg(code)
+                                   : QStringLiteral("%1 (exit status %2)").arg(message).arg(code));
     m_output.Flush();
     // The engine shows a missing image as an error before it reports the outcome.
     if (!message.isEmpty() && message != m_shownError) m_output.Error(message);

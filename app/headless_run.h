@@ -10,6 +10,8 @@
 #include "firmwarepackage.h"
 #include "headless_options.h"
 #include "iprompter.h"
+#include "runlog.h"
+#include "sleepinhibitor.h"
 
 class CHeadlessOutput;
 class UpdateEngine;
@@ -21,7 +23,8 @@ enum class UpdateOutcome;
 // until it reports the outcome. It adds no protocol of its own; it only
 // decides when the run is over and with which exit status. It is the
 // engine's prompter: "Update boot?" is answered from the options, errors are
-// printed.
+// printed. Each run leaves a run log and keeps the machine awake while it
+// updates.
 class CHeadlessRun : public QObject, public IPrompter {
     Q_OBJECT
 
@@ -64,6 +67,8 @@ private:
     HeadlessOptions m_options;
     CHeadlessOutput& m_output;
     std::string m_dataDir;
+    CRunLog m_runLog;
+    CSleepInhibitor m_inhibitor;
     QTimer m_silence;  // restarted by every byte from the receiver
     QString m_shownError;
     bool m_bRecordFound = false;

@@ -1,8 +1,11 @@
 #include "mainframe.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QStatusBar>
+#include <QUrl>
 
 #include "firmwarepackagedlg.h"
 #include "linkfactory.h"
@@ -52,6 +55,7 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     setFixedSize(650, 500);
     m_pView = new CUpdateView(m_engine, this);
     setCentralWidget(m_pView);
+    connect(&m_runLog, &CRunLog::unwritable, m_pView, &CUpdateView::AddLine);
     CreateActions();
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshTitle);
@@ -190,6 +194,12 @@ void CMainFrame::ShowPackage() {
     m_pPackageLabel->setText(PackageText());
     m_pPackageLabel->setToolTip(m_strPackageNote.isEmpty() && p ? QString::fromStdString(p->folder)
                                                                 : m_strPackageNote);
+}
+
+void CMainFrame::OnOpenLogFolder() {
+    const QString folder = m_runLog.Folder();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 void CMainFrame::OnReceiverInfo() {

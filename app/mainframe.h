@@ -9,6 +9,8 @@
 #include "firmware.h"
 #include "linkchoice.h"
 #include "linkfactory.h"
+#include "runlog.h"
+#include "sleepinhibitor.h"
 #include "updateengine.h"
 
 class CLanguage;
@@ -26,6 +28,7 @@ enum CommandId : int {
     ID_LANGUAGE_CHINESE = 32821,
     ID_RECEIVER_INFO = 32828,
     ID_FIRMWARE_PACKAGE = 32830,
+    ID_OPEN_LOG_FOLDER = 32835,
     ID_APP_ABOUT = 57664,
     ID_VISIT_WEBSITE = 57667,
 };
@@ -60,6 +63,7 @@ public:
     void OnDisconnect();
     void OnLinkSetup();
     void OnFirmwarePackage();
+    void OnOpenLogFolder();
     bool IsConnected() const { return m_engine.IsConnected(); }
 
     // The images the next update sends, chosen by the operator (or a test).
@@ -127,6 +131,8 @@ private:
     CResourceImageStore m_resourceStore;
     std::unique_ptr<IPrompter> m_pPrompter;  // the program's message boxes
     UpdateEngine m_engine;
+    CRunLog m_runLog{m_engine};
+    CSleepInhibitor m_inhibitor{m_engine};
     CUpdateView* m_pView = nullptr;
     std::vector<QAction*> m_actions;
     CLanguage* m_pLanguage = nullptr;

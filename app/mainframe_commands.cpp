@@ -38,6 +38,9 @@ void CMainFrame::CreateActions() {
     AddCommand(ID_FIRMWARE_PACKAGE, tr("Firmware Package..."),
                tr("Choose the firmware package to send\nFirmware Package"),
                &CMainFrame::OnFirmwarePackage);
+    AddCommand(ID_OPEN_LOG_FOLDER, tr("Open Log Folder"),
+               tr("Open the folder of the update logs\nOpen Log Folder"),
+               &CMainFrame::OnOpenLogFolder);
     AddCommand(ID_RECEIVER_INFO, tr("Receiver information"), tr("Receiver information"),
                &CMainFrame::OnReceiverInfo);
     AddCommand(ID_LANGUAGE_ENGLISH, tr("&English"), tr("English\nEnglish"),
@@ -70,6 +73,7 @@ void CMainFrame::CreateMenus() {
     app->addSeparator();
     app->addAction(Action(ID_LINK_SETUP));
     app->addAction(Action(ID_FIRMWARE_PACKAGE));
+    app->addAction(Action(ID_OPEN_LOG_FOLDER));
     QMenu* language = menuBar()->addMenu(tr("&Language"));
     language->addAction(Action(ID_LANGUAGE_ENGLISH));
     language->addAction(Action(ID_LANGUAGE_CHINESE));

@@ -8,6 +8,7 @@ packages=(
     libusb-1.0-0-dev
     libgtest-dev libgmock-dev
     umockdev libumockdev-dev
+    dbus-daemon  # dbus-run-session: the inhibitor test's private bus
 )
 if [ "${QUORVEX_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick xdotool fonts-noto-cjk); fi

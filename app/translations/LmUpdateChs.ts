@@ -185,6 +185,16 @@ Firmware Package</source>
         <translation>选择要发送的固件包
 固件包</translation>
     </message>
+    <message>
+        <source>Open Log Folder</source>
+        <translation>打开日志文件夹</translation>
+    </message>
+    <message>
+        <source>Open the folder of the update logs
+Open Log Folder</source>
+        <translation>打开升级日志所在的文件夹
+打开日志文件夹</translation>
+    </message>
     <message numerus="yes">
         <source>Using %1 (%2): %n image(s).</source>
         <translation>
@@ -365,6 +375,13 @@ Firmware Package</source>
     <message>
         <source>&amp;Folder...</source>
         <translation>文件夹(&amp;F)...</translation>
+    </message>
+</context>
+<context>
+    <name>CRunLog</name>
+    <message>
+        <source>The run log %1 cannot be written (%2); the update goes on without it.</source>
+        <translation>无法写入运行日志 %1（%2）；升级将继续进行，不记录日志。</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,224 @@
+#include "runlog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "appinfo.h"
+#include "updateengine.h"
+
+namespace {
+
+// Lines between runs kept for the next run's file; only a session left
+// connected for days would reach it.
+constexpr std::size_t kMaxBetween = 1000;
+
+QString Stamp(const QDateTime& when) {
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QString OutcomeText(UpdateOutcome outcome, const QString& message) {
+    switch (outcome) {
+        case UpdateOutcome::Completed:
+            return QStringLiteral("Completed");
+        case UpdateOutcome::BootSent:
+            return QStringLiteral("Boot loader sent");
+        case UpdateOutcome::NoFirmware:
+            return QStringLiteral("No firmware: ") + message;
+        case UpdateOutcome::LinkLost:
+            return QStringLiteral("Line lost: ") + message;
+    }
+    return message;
+}
+
+QString PackageText(const FirmwarePackage* package) {
+    if (!package) return QStringLiteral("none");
+    if (package->builtin) return QStringLiteral("built-in test image");
+    return QStringLiteral("%1 (%2)").arg(QString::fromStdString(package->name),
+                                         QString::fromStdString(package->folder));
+}
+
+}  // namespace
+
+QString RunLogFolder() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/quorvexupdate/logs");
+}
+
+QString RunLogFileName(const QDateTime& when, const QString& port) {
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9]+"));
+    QString safe = port;
+    safe.replace(unsafe, QStringLiteral("-"));
+    while (safe.startsWith(QLatin1Char('-'))) safe.remove(0, 1);
+    while (safe.endsWith(QLatin1Char('-'))) safe.chop(1);
+    return when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss.zzz_")) + safe.left(64) +
+           QStringLiteral(".log");
+}
+
+void PruneRunLogs(const QString& folder, int keep) {
+    const QDir dir(folder);
+    const QStringList logs =
+        dir.entryList({QStringLiteral("*.log")}, QDir::Files | QDir::Hidden, QDir::Name);
+    // Another engine may prune the same folder at the same moment: a file
+    // already gone is no matter.
+    for (qsizetype i = 0; i < logs.size() - keep; ++i) QFile::remove(dir.filePath(logs[i]));
+}
+
+CRunLog::CRunLog(UpdateEngine& engine, QString folder, QObject* parent)
+    : QObject(parent), m_pEngine(&engine), m_folder(std::move(folder)) {
+    connect(&engine, &UpdateEngine::listCleared, this, &CRunLog::OnListCleared);
+    connect(&engine, &UpdateEngine::lineAdded, this, &CRunLog::OnLineAdded);
+    connect(&engine, &UpdateEngine::lastLineReplaced, this, &CRunLog::OnLastLineReplaced);
+    connect(&engine, &UpdateEngine::stateChanged, this, &CRunLog::OnStateChanged);
+    connect(&engine, &UpdateEngine::restartRequested, this, [this] {
+        if (!m_bRunning) Begin();
+    });
+    connect(&engine, &UpdateEngine::finished, this, &CRunLog::OnFinished);
+    connect(&engine, &QObject::destroyed, this, [this] {
+        m_pEngine = nullptr;
+        End(QStringLiteral("Program closed"));
+    });
+}
+
+CRunLog::~CRunLog() {
+    End(QStringLiteral("Program closed"));
+}
+
+QString CRunLog::PortText() const {
+    const QString device = QString::fromStdString(m_pEngine->LinkDevice());
+    QString text = m_pEngine->IsUsb()
+                       ? QStringLiteral("USB")
+                       : QStringLiteral("COM%1").arg(m_pEngine->LinkChoice().m_nComPort);
+    if (!device.isEmpty()) text += QStringLiteral(" (%1)").arg(device);
+    return text;
+}
+
+void CRunLog::OnListCleared() {
+    m_identification.clear();
+    m_between.clear();
+    m_bRunSinceConnect = false;
+}
+
+void CRunLog::OnLineAdded(const QString& line) {
+    const QDateTime now = QDateTime::currentDateTime();
+    if (m_bRunning) {
+        Hold(now, line);
+        return;
+    }
+    std::vector<Line>& lines = m_bRunSinceConnect ? m_between : m_identification;
+    lines.emplace_back(now, line);
+    if (m_between.size() > kMaxBetween) m_between.erase(m_between.begin());
+}
+
+void CRunLog::OnLastLineReplaced(const QString& line) {
+    const QDateTime now = QDateTime::currentDateTime();
+    if (m_bRunning) {
+        if (m_held)
+            m_held = Line(now, line);
+        else
+            Hold(now, line);
+        return;
+    }
+    std::vector<Line>& lines = m_bRunSinceConnect ? m_between : m_identification;
+    if (lines.empty())
+        lines.emplace_back(now, line);
+    else
+        lines.back() = Line(now, line);
+}
+
+void CRunLog::OnStateChanged() {
+    if (!m_pEngine->IsConnected()) {
+        m_bWasSending = false;
+        End(QStringLiteral("Disconnected"));
+        return;
+    }
+    // A transfer begins: the loader has identified the receiver. After a boot
+    // update the receiver starts the CPU firmware's transfer by itself.
+    const bool sending = m_pEngine->IsSending();
+    if (sending && !m_bWasSending) {
+        if (!m_bRunning) Begin();
+        TakeReceiver();
+    }
+    m_bWasSending = sending;
+}
+
+void CRunLog::OnFinished(UpdateOutcome outcome, const QString& message) {
+    if (outcome != UpdateOutcome::LinkLost) TakeReceiver();
+    End(OutcomeText(outcome, message));
+}
+
+void CRunLog::TakeReceiver() {
+    if (!m_bRunning) return;
+    const auto known = [](const std::string& s) {
+        return s.empty() ? QStringLiteral("unknown") : QString::fromStdString(s);
+    };
+    m_receiver = QStringLiteral("part number %1, serial number %2")
+                     .arg(known(m_pEngine->PartNumber()), known(m_pEngine->Serial()));
+}
+
+void CRunLog::Begin() {
+    m_bRunning = true;
+    m_bFailed = false;
+    m_receiver.clear();
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString port = PortText();
+    if (!QDir().mkpath(m_folder)) {
+        m_file.setFileName(m_folder);
+        Fail(QStringLiteral("cannot create the folder"));
+    } else {
+        // Two runs on one port within the same millisecond get two files.
+        const QDir dir(m_folder);
+        QString path = dir.filePath(RunLogFileName(now, port));
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = dir.filePath(RunLogFileName(now, port + QStringLiteral("-%1").arg(n)));
+        m_file.setFileName(path);
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            PruneRunLogs(m_folder, kKeep);
+        else
+            Fail(m_file.errorString());
+    }
+    Write(now, QStringLiteral("%1 %2 run log")
+                   .arg(QLatin1String(kProductName), QLatin1String(kProgramVersion)));
+    Write(now, QStringLiteral("Port: ") + port);
+    Write(now, QStringLiteral("Firmware package: ") + PackageText(m_pEngine->Package()));
+    // The identification goes into every run's file of this connection.
+    for (const Line& line : m_identification) Hold(line.first, line.second);
+    for (const Line& line : m_between) Hold(line.first, line.second);
+    m_between.clear();
+    m_bRunSinceConnect = true;
+}
+
+void CRunLog::End(const QString& outcome) {
+    if (!m_bRunning) return;
+    if (m_held) Write(m_held->first, m_held->second);
+    m_held.reset();
+    const QDateTime now = QDateTime::currentDateTime();
+    Write(now,
+          QStringLiteral("Receiver: ") +
+              (m_receiver.isEmpty() ? QStringLiteral("not identified by its loader") : m_receiver));
+    Write(now, QStringLiteral("Outcome: ") + outcome);
+    m_file.close();
+    m_bRunning = false;
+}
+
+void CRunLog::Hold(const QDateTime& when, const QString& text) {
+    if (m_held) Write(m_held->first, m_held->second);
+    m_held = Line(when, text);
+}
+
+void CRunLog::Write(const QDateTime& when, const QString& text) {
+    if (!m_file.isOpen()) return;
+    const QByteArray line =
+        (Stamp(when) + QStringLiteral("  ") + text + QLatin1Char('\n')).toUtf8();
+    if (m_file.write(line) != line.size()) Fail(m_file.errorString());
+}
+
+void CRunLog::Fail(const QString& reason) {
+    m_file.close();
+    if (m_bFailed) return;
+    m_bFailed = true;
+    emit unwritable(tr("The run log %1 cannot be written (%2); the update goes on without it.")
+                        .arg(m_file.fileName(), reason));
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class UpdateEngine;
+enum class UpdateOutcome;
+
+// $XDG_STATE_HOME/quorvexupdate/logs, or ~/.local/state/quorvexupdate/logs
+// when the variable is unset or not an absolute path.
+QString RunLogFolder();
+// "2026-12-08_09-39-56.123_COM3_dev-ttyUSB0.log": the time first, so names
+// sort oldest first; the port made safe for a file name.
+QString RunLogFileName(const QDateTime& when, const QString& port);
+// Removes the oldest run logs in folder until at most keep are left.
+void PruneRunLogs(const QString& folder, int keep);
+
+// Writes one file per update run of an engine: every line of its message
+// list with a time stamp, the port, the package, the receiver's part and
+// serial numbers, and the outcome.
+//
+// A run starts with Update (or with a transfer the receiver starts on its
+// own, as after a boot update) and ends with the outcome, a Disconnect, the
+// face's own verdict (End) or the engine going away. Its file also holds the
+// lines the list got before the start since Connect: the receiver's
+// identification and what happened between runs.
+//
+// The list's last line is held until the next one comes, since the address
+// line is replaced with every block: the file reads as the list does. Each
+// line is one unbuffered write and never synced; a file that cannot be
+// written is reported once per run through unwritable() and the run goes on
+// without it.
+class CRunLog : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kKeep = 200;
+
+    explicit CRunLog(UpdateEngine& engine, QString folder = RunLogFolder(),
+                     QObject* parent = nullptr);
+    ~CRunLog() override;
+
+    // Ends the open run, if any, with this outcome.
+    void End(const QString& outcome);
+    bool IsRunning() const { return m_bRunning; }
+    // The file of the open run, or of the last one.
+    QString Path() const { return m_file.fileName(); }
+    QString Folder() const { return m_folder; }
+
+signals:
+    // One line for the operator's message list.
+    void unwritable(const QString& line);
+
+private:
+    using Line = std::pair<QDateTime, QString>;
+
+    void OnListCleared();
+    void OnLineAdded(const QString& line);
+    void OnLastLineReplaced(const QString& line);
+    void OnStateChanged();
+    void OnFinished(UpdateOutcome outcome, const QString& message);
+    // The loader answered: its part and serial numbers belong to this run.
+    void TakeReceiver();
+    void Begin();
+    void Hold(const QDateTime& when, const QString& text);
+    void Write(const QDateTime& when, const QString& text);
+    void Fail(const QString& reason);
+    QString PortText() const;
+
+    UpdateEngine* m_pEngine;  // null once the engine is gone
+    QString m_folder;
+    QFile m_file;
+    std::vector<Line> m_identification;  // before the first run since Connect
+    std::vector<Line> m_between;         // since the last run ended
+    std::optional<Line> m_held;          // the list's last line, while a run is open
+    QString m_receiver;                  // part and serial numbers, once the loader answered
+    bool m_bRunning = false;
+    bool m_bWasSending = false;
+    bool m_bRunSinceConnect = false;
+    bool m_bFailed = false;  // this run's file is lost; said once
+};
