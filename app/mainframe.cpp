@@ -11,6 +11,7 @@
 #include "linkfactory.h"
 #include "prompter.h"
 #include "settings.h"
+#include "stationwindow.h"
 #include "updateview.h"
 
 namespace {
@@ -139,6 +140,20 @@ void CMainFrame::UsePackage(FirmwarePackage package) {
     m_bPackageChosen = true;
     m_strPackageNote.clear();
     ShowPackage();
+    if (m_pStation) m_pStation->SetPackage(*m_engine.Package());
+}
+
+void CMainFrame::OnStation() {
+    if (!m_pStation) m_pStation = new CStationWindow(StationSetup{m_arrPorts, {}, {}}, this);
+    // The station sends what this window would send without asking: a
+    // chosen package, or the test image the operator agreed to.
+    const FirmwarePackage* p = m_engine.Package();
+    m_pStation->SetPackage(p && (m_bPackageChosen || m_bTestImageConsent)
+                               ? std::optional<FirmwarePackage>(*p)
+                               : std::nullopt);
+    m_pStation->show();
+    m_pStation->raise();
+    m_pStation->activateWindow();
 }
 
 bool CMainFrame::UsePackageFolder(const QString& folder, bool report) {

@@ -14,6 +14,7 @@
 #include "updateengine.h"
 
 class CLanguage;
+class CStationWindow;
 class CUpdateView;
 class QLabel;
 class QToolBar;
@@ -28,6 +29,7 @@ enum CommandId : int {
     ID_LANGUAGE_CHINESE = 32821,
     ID_RECEIVER_INFO = 32828,
     ID_FIRMWARE_PACKAGE = 32830,
+    ID_STATION = 32840,
     ID_OPEN_LOG_FOLDER = 32835,
     ID_APP_ABOUT = 57664,
     ID_VISIT_WEBSITE = 57667,
@@ -63,6 +65,9 @@ public:
     void OnDisconnect();
     void OnLinkSetup();
     void OnFirmwarePackage();
+    // Opens the station window (made at the first call) with this window's package.
+    void OnStation();
+    CStationWindow* Station() const { return m_pStation; }
     void OnOpenLogFolder();
     bool IsConnected() const { return m_engine.IsConnected(); }
 
@@ -141,4 +146,6 @@ private:
     QString m_strPackageNote;          // why no package is in use, when one was remembered
     bool m_bPackageChosen = false;     // a package (or the built-in image) was chosen
     bool m_bTestImageConsent = false;  // the operator agreed to send the test image
+
+    CStationWindow* m_pStation = nullptr;  // a child window, made when first opened
 };

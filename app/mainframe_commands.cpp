@@ -38,6 +38,8 @@ void CMainFrame::CreateActions() {
     AddCommand(ID_FIRMWARE_PACKAGE, tr("Firmware Package..."),
                tr("Choose the firmware package to send\nFirmware Package"),
                &CMainFrame::OnFirmwarePackage);
+    AddCommand(ID_STATION, tr("Station..."), tr("Update several receivers side by side\nStation"),
+               &CMainFrame::OnStation);
     AddCommand(ID_OPEN_LOG_FOLDER, tr("Open Log Folder"),
                tr("Open the folder of the update logs\nOpen Log Folder"),
                &CMainFrame::OnOpenLogFolder);
@@ -74,6 +76,8 @@ void CMainFrame::CreateMenus() {
     app->addAction(Action(ID_LINK_SETUP));
     app->addAction(Action(ID_FIRMWARE_PACKAGE));
     app->addAction(Action(ID_OPEN_LOG_FOLDER));
+    app->addSeparator();
+    app->addAction(Action(ID_STATION));
     QMenu* language = menuBar()->addMenu(tr("&Language"));
     language->addAction(Action(ID_LANGUAGE_ENGLISH));
     language->addAction(Action(ID_LANGUAGE_CHINESE));

@@ -14,7 +14,7 @@ enum class UpdateOutcome;
 // $XDG_STATE_HOME/quorvexupdate/logs, or ~/.local/state/quorvexupdate/logs
 // when the variable is unset or not an absolute path.
 QString RunLogFolder();
-// "2026-12-08_09-39-56.123_COM3_dev-ttyUSB0.log": the time first, so names
+// "2026-12-08_09-39-56.123_COM3-dev-ttyUSB0.log": the time first, so names
 // sort oldest first; the port made safe for a file name.
 QString RunLogFileName(const QDateTime& when, const QString& port);
 // Removes the oldest run logs in folder until at most keep are left.

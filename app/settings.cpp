@@ -122,6 +122,23 @@ void SetFirmwarePackageFolder(const QString& folder) {
     settings.setValue(QStringLiteral("Firmware/Package"), folder);
 }
 
+QStringList GetStationPorts() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
+                             kApplication);
+    QStringList ports;
+    for (const QString& port : settings.value(QStringLiteral("Station/Ports")).toStringList())
+        if (!port.trimmed().isEmpty()) ports << port.trimmed();
+    return ports;
+}
+
+void SetStationPorts(const QStringList& ports) {
+    CRegKeyEx check;
+    if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Station")) != kRegSuccess) return;
+    check.Close();
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
+    settings.setValue(QStringLiteral("Station/Ports"), ports);
+}
+
 PortOverrides LoadPortOverrides() {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
     settings.beginGroup(QStringLiteral("Ports"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The program's persistent settings in the user's settings store (see
@@ -39,6 +40,12 @@ bool WriteProfileInt(const QString& section, const char* entry, int value);
 // of its own; a damaged settings file is still never written over.
 QString GetFirmwarePackageFolder();
 void SetFirmwarePackageFolder(const QString& folder);
+
+// The station's rows, group "Station", key "Ports", in row order: each a COM
+// port ("COM200") or a device path. Empty entries are dropped when read; a
+// damaged settings file is never written over.
+QStringList GetStationPorts();
+void SetStationPorts(const QStringList& ports);
 
 // Profile section and entry of the interface language.
 inline constexpr char kProfileSection[] = "Quorvex Solution";

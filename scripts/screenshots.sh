@@ -2,7 +2,9 @@
 # Runs the real program in a virtual X display against the simulated
 # receiver, gives Update from the tool bar as an operator would, and saves a
 # PNG of the window after the full update, once in English and once in
-# Chinese. Usage: scripts/screenshots.sh [OUTPUT-DIR]   (default: screenshots)
+# Chinese; then the station with three receivers, one done, one mid-update
+# and one whose cable was pulled.
+# Usage: scripts/screenshots.sh [OUTPUT-DIR]   (default: screenshots)
 # With QUORVEX_BUILD_DIR set, uses that build as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +17,9 @@ fi
 out=$(realpath -m "${1:-screenshots}")
 mkdir -p "$out"
 work=$(mktemp -d)
+# The runs' logs go with the rest of the throw-away state, not into the
+# user's own log folder.
+export XDG_STATE_HOME="$work/state"
 sim_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null || true
@@ -60,6 +65,43 @@ shoot() {
     sim_pid=""
 }
 
+# The station: three simulators as its saved rows. The first runs at full
+# speed and is done, the second paces the line as a real one does and is
+# mid-update, the third closes its line part way through.
+shoot_station() {
+    local pids=()
+    "$build/tools/receiver-sim" --quiet --link "$work/st1" --serial Z4A00511 > /dev/null &
+    pids+=($!)
+    "$build/tools/receiver-sim" --quiet --link "$work/st2" --serial Z4A00512 --pace > /dev/null &
+    pids+=($!)
+    "$build/tools/receiver-sim" --quiet --link "$work/st3" --serial Z4A00513 \
+        --hang-up-after 4000 > /dev/null &
+    pids+=($!)
+    for _ in $(seq 50); do [ -e "$work/st1" ] && [ -e "$work/st2" ] && [ -e "$work/st3" ] && break; sleep 0.1; done
+    local cfg="$work/config-station"
+    mkdir -p "$cfg/Quorvex Solution"
+    {
+        echo "[Ports]"
+        for n in $(seq 1 32); do echo "COM$n="; done
+        echo "COM201=$work/st1"
+        echo "COM202=$work/st2"
+        echo "COM203=$work/st3"
+        echo
+        echo "[Firmware]"
+        echo "Package=$package"
+        echo
+        echo "[Station]"
+        echo "Ports=COM201, COM202, COM203"
+    } > "$cfg/Quorvex Solution/QuorvexUpdate.ini"
+    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x900x24" \
+        bash scripts/screenshot-session.sh "$build/app/quorvexupdate" \
+        "$out/quorvexupdate-station.png" station || true
+    kill "${pids[@]}" 2> /dev/null || true
+    wait "${pids[@]}" 2> /dev/null || true
+    [ -s "$out/quorvexupdate-station.png" ]
+}
+
 shoot en 1
 shoot zh 0
-echo "Saved $out/quorvexupdate-en.png and $out/quorvexupdate-zh.png"
+shoot_station
+echo "Saved $out/quorvexupdate-en.png, $out/quorvexupdate-zh.png and $out/quorvexupdate-station.png"

@@ -143,7 +143,7 @@ TEST_F(Window, MenusToolBarAndWindow) {
     const QList<QAction*> top = frame->menuBar()->actions();
     EXPECT_EQ(Texts(top[0]->menu()->actions()),
               (QStringList{"Connect", "Disconnect", "Update", "|", "Link setup",
-                           "Firmware Package...", "Open Log Folder"}));
+                           "Firmware Package...", "Open Log Folder", "|", "Station..."}));
     EXPECT_EQ(Texts(top[1]->menu()->actions()), (QStringList{"&English", "&Chinese"}));
     EXPECT_EQ(Texts(top[2]->menu()->actions()),
               (QStringList{"&About QuorvexUpdate...", "About Velquist"}));

@@ -201,6 +201,16 @@ Open Log Folder</source>
             <numerusform>使用 %1（%2）：%n 个镜像。</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Station...</source>
+        <translation>多台升级...</translation>
+    </message>
+    <message>
+        <source>Update several receivers side by side
+Station</source>
+        <translation>同时升级多台接收机
+多台升级</translation>
+    </message>
 </context>
 <context>
     <name>CUpdateView</name>
@@ -382,6 +392,159 @@ Open Log Folder</source>
     <message>
         <source>The run log %1 cannot be written (%2); the update goes on without it.</source>
         <translation>无法写入运行日志 %1（%2）；升级将继续进行，不记录日志。</translation>
+    </message>
+</context>
+<context>
+    <name>CStationRow</name>
+    <message>
+        <source>Connecting</source>
+        <translation>正在连接</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>已断开</translation>
+    </message>
+    <message>
+        <source>Identifying</source>
+        <translation>正在识别</translation>
+    </message>
+    <message>
+        <source>Restarting</source>
+        <translation>正在重启</translation>
+    </message>
+    <message>
+        <source>Sending</source>
+        <translation>正在发送</translation>
+    </message>
+    <message>
+        <source>Finishing</source>
+        <translation>正在完成</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Starting</source>
+        <translation>正在启动</translation>
+    </message>
+    <message>
+        <source>Ready</source>
+        <translation>就绪</translation>
+    </message>
+</context>
+<context>
+    <name>CStationWindow</name>
+    <message>
+        <source>Station</source>
+        <translation>多台升级</translation>
+    </message>
+    <message>
+        <source>Serial port or device:</source>
+        <translation>串口或设备：</translation>
+    </message>
+    <message>
+        <source>COMn or /dev/...</source>
+        <translation>COMn 或 /dev/...</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Update All</source>
+        <translation>全部升级</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Versions</source>
+        <translation>版本</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Update boot?</source>
+        <translation>升级引导程序?</translation>
+    </message>
+    <message>
+        <source>%1 is neither COMn nor a device path.</source>
+        <translation>%1 既不是 COMn 也不是设备路径。</translation>
+    </message>
+    <message>
+        <source>%1 has a row already.</source>
+        <translation>%1 已有一行。</translation>
+    </message>
+    <message>
+        <source>The answer this row gives when its receiver offers a boot update</source>
+        <translation>接收机提供引导程序升级时本行给出的回答</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>移除</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>断开</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Firmware: none chosen; choose one in the main window (App &gt; Firmware Package...)</source>
+        <translation>固件：未选择；请在主窗口中选择（App &gt; 固件包...）</translation>
+    </message>
+    <message>
+        <source>Firmware: built-in test image</source>
+        <translation>固件：内置测试镜像</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>固件：%1</translation>
+    </message>
+</context>
+<context>
+    <name>CStationWorker</name>
+    <message>
+        <source>%1 - %2, boot %3</source>
+        <translation>%1 - %2，boot %3</translation>
+    </message>
+    <message>
+        <source>Completed!</source>
+        <translation>完成！</translation>
+    </message>
+    <message>
+        <source>The boot loader was sent. Restart the receiver, then Update again to send the CPU firmware.</source>
+        <translation>引导程序已发送。请重启接收机，然后再次升级以发送 CPU 固件。</translation>
+    </message>
+    <message>
+        <source>The line was lost.</source>
+        <translation>线路已断开。</translation>
+    </message>
+    <message>
+        <source>The receiver sent nothing for %1 s.</source>
+        <translation>接收机 %1 秒内没有任何回应。</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,282 @@
+#include "stationwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "firmware.h"
+#include "settings.h"
+#include "stationrow.h"
+
+namespace {
+
+constexpr char kConnectButton[] = "connect";
+constexpr char kRemoveButton[] = "remove";
+
+}  // namespace
+
+CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
+    : QWidget(parent), m_setup(std::move(setup)) {
+    if (!m_setup.makeLink) m_setup.makeLink = RealLinks();
+    setWindowFlag(Qt::Window);
+    setWindowTitle(tr("Station"));
+    resize(1360, 380);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(new QLabel(tr("Serial port or device:"), this));
+    m_portCombo = new QComboBox(this);
+    m_portCombo->setEditable(true);
+    m_portCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_portCombo->setMinimumContentsLength(24);
+    // The probe's entries carry their port; a typed text is taken as it is.
+    for (const SerialPortEntry& p : m_setup.ports)
+        m_portCombo->addItem(
+            QStringLiteral("COM%1 (%2)").arg(p.nPort).arg(QString::fromStdString(p.strDevice)),
+            QStringLiteral("COM%1").arg(p.nPort));
+    m_portCombo->setCurrentIndex(-1);
+    m_portCombo->lineEdit()->setPlaceholderText(tr("COMn or /dev/..."));
+    bar->addWidget(m_portCombo, 1);
+    m_addButton = new QPushButton(tr("Add"), this);
+    bar->addWidget(m_addButton);
+    bar->addStretch();
+    m_updateAll = new QPushButton(tr("Update All"), this);
+    bar->addWidget(m_updateAll);
+    layout->addLayout(bar);
+
+    m_table = new QTableWidget(0, kColumns, this);
+    m_table->setHorizontalHeaderLabels({tr("Port"), tr("Serial number"), tr("Versions"),
+                                        tr("State"), tr("Progress"), tr("Result"),
+                                        tr("Update boot?"), QString()});
+    m_table->verticalHeader()->hide();
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setFocusPolicy(Qt::NoFocus);
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kColProgress, QHeaderView::Fixed);
+    m_table->setColumnWidth(kColProgress, 370);
+    header->setSectionResizeMode(kColResult, QHeaderView::Stretch);
+    header->setMinimumSectionSize(60);
+    layout->addWidget(m_table, 1);
+
+    m_packageLabel = new QLabel(this);
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("note"));
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(m_packageLabel);
+    foot->addStretch();
+    foot->addWidget(m_note);
+    layout->addLayout(foot);
+
+    connect(m_addButton, &QPushButton::clicked, this, &CStationWindow::OnAddClicked);
+    connect(m_portCombo->lineEdit(), &QLineEdit::returnPressed, this,
+            &CStationWindow::OnAddClicked);
+    connect(m_updateAll, &QPushButton::clicked, this, &CStationWindow::UpdateAll);
+
+    ShowPackage();
+    // A hand-edited file may repeat a port or hold one that is none.
+    for (const QString& saved : GetStationPorts()) {
+        const QString port = StationPortText(saved);
+        if (!port.isEmpty() && !HasRow(port)) AddRow(port);
+    }
+    RefreshUpdateAll();
+}
+
+CStationWindow::~CStationWindow() = default;
+
+// ----------------------------------------------------------------- rows
+
+bool CStationWindow::AddPort(const QString& typed) {
+    const QString port = StationPortText(typed);
+    if (port.isEmpty()) {
+        m_note->setText(tr("%1 is neither COMn nor a device path.").arg(typed.trimmed()));
+        return false;
+    }
+    if (HasRow(port)) {
+        m_note->setText(tr("%1 has a row already.").arg(port));
+        return false;
+    }
+    m_note->clear();
+    AddRow(port);
+    SaveRows();
+    return true;
+}
+
+void CStationWindow::OnAddClicked() {
+    // A picked entry gives its port; anything else is what was typed.
+    const int index = m_portCombo->findText(m_portCombo->currentText());
+    const QString port =
+        index >= 0 ? m_portCombo->itemData(index).toString() : m_portCombo->currentText();
+    if (AddPort(port)) m_portCombo->setCurrentIndex(-1);
+}
+
+void CStationWindow::AddRow(const QString& port) {
+    // Rows are made before a package is chosen too; they send only after
+    // one is (Update All stays off until then).
+    auto row =
+        std::make_unique<CStationRow>(port, m_setup.package.value_or(BuiltinFirmwarePackage()),
+                                      m_setup.makeLink, m_setup.silenceSeconds);
+    CStationRow* r = row.get();
+    connect(r, &CStationRow::note, m_note, &QLabel::setText);
+    const int index = RowCount();
+    m_rows.push_back(std::move(row));
+    m_table->insertRow(index);
+    for (int c = 0; c < kColumns; ++c) m_table->setItem(index, c, new QTableWidgetItem);
+
+    auto* progress = new QProgressBar(m_table);
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    m_table->setCellWidget(index, kColProgress, progress);
+
+    // Widgets in the rows never take the focus: the table would scroll to
+    // whichever got it when Update All turns off.
+    auto* boot = new QCheckBox(m_table);
+    boot->setFocusPolicy(Qt::NoFocus);
+    boot->setToolTip(tr("The answer this row gives when its receiver offers a boot update"));
+    connect(boot, &QCheckBox::toggled, r, &CStationRow::SetBootAnswer);
+    m_table->setCellWidget(index, kColBoot, boot);
+
+    auto* buttons = new QWidget(m_table);
+    auto* box = new QHBoxLayout(buttons);
+    box->setContentsMargins(2, 0, 2, 0);
+    auto* connectButton = new QPushButton(buttons);
+    connectButton->setObjectName(QLatin1String(kConnectButton));
+    connectButton->setFocusPolicy(Qt::NoFocus);
+    auto* removeButton = new QPushButton(tr("Remove"), buttons);
+    removeButton->setObjectName(QLatin1String(kRemoveButton));
+    removeButton->setFocusPolicy(Qt::NoFocus);
+    box->addWidget(connectButton);
+    box->addWidget(removeButton);
+    m_table->setCellWidget(index, kColButtons, buttons);
+    connect(connectButton, &QPushButton::clicked, r, [r] {
+        if (r->State().connected)
+            r->Disconnect();
+        else
+            r->Connect();
+    });
+    connect(removeButton, &QPushButton::clicked, this, [this, r] { RemoveRow(IndexOf(r)); });
+    connect(r, &CStationRow::changed, this, [this, r] { OnRowChanged(r); });
+
+    ShowRow(index);
+    r->Connect();
+}
+
+void CStationWindow::RemoveRow(int index) {
+    if (index < 0 || index >= RowCount()) return;
+    m_table->removeRow(index);
+    m_rows.erase(m_rows.begin() + index);  // disconnects and joins the row's thread
+    SaveRows();
+    RefreshUpdateAll();
+}
+
+bool CStationWindow::HasRow(const QString& port) const {
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [&](const auto& row) { return row->Port() == port; });
+}
+
+int CStationWindow::IndexOf(const CStationRow* row) const {
+    for (int i = 0; i < RowCount(); ++i)
+        if (m_rows[static_cast<std::size_t>(i)].get() == row) return i;
+    return -1;
+}
+
+void CStationWindow::SaveRows() const {
+    QStringList ports;
+    for (const auto& row : m_rows) ports << row->Port();
+    SetStationPorts(ports);
+}
+
+int CStationWindow::UpdateAll() {
+    if (!m_setup.package) return 0;
+    int started = 0;
+    for (const auto& row : m_rows) {
+        if (!row->IsIdle()) continue;
+        row->Update();
+        ++started;
+    }
+    RefreshUpdateAll();
+    return started;
+}
+
+void CStationWindow::SetPackage(std::optional<FirmwarePackage> package) {
+    m_setup.package = std::move(package);
+    if (m_setup.package)
+        for (const auto& row : m_rows) row->SetPackage(*m_setup.package);
+    ShowPackage();
+    RefreshUpdateAll();
+}
+
+// --------------------------------------------------------------- display
+
+void CStationWindow::OnRowChanged(CStationRow* row) {
+    const int index = IndexOf(row);
+    if (index < 0) return;
+    ShowRow(index);
+    RefreshUpdateAll();
+}
+
+void CStationWindow::ShowRow(int index) {
+    const CStationRow& row = Row(index);
+    const StationEngineState& state = row.State();
+    m_table->item(index, kColPort)->setText(row.PortLabel());
+    m_table->item(index, kColSerial)->setText(state.serialNumber);
+    m_table->item(index, kColVersions)->setText(state.versions);
+    m_table->item(index, kColState)->setText(row.StateText());
+    QTableWidgetItem* result = m_table->item(index, kColResult);
+    result->setText(row.ResultText());
+    result->setToolTip(row.ResultDetail().isEmpty()
+                           ? row.ResultText()
+                           : row.ResultText() + QLatin1Char('\n') + row.ResultDetail());
+    result->setForeground(row.Result() == StationResult::Failed ? QBrush(Qt::darkRed) : QBrush());
+
+    auto* progress = static_cast<QProgressBar*>(m_table->cellWidget(index, kColProgress));
+    const QString figures = row.Figures();
+    progress->setValue(row.Percent());
+    // The figures carry their own percent; QProgressBar only expands %p, %v and %m.
+    progress->setFormat(figures);
+    progress->setTextVisible(!figures.isEmpty());
+
+    auto* boot = static_cast<QCheckBox*>(m_table->cellWidget(index, kColBoot));
+    if (boot->isChecked() != row.BootAnswer()) boot->setChecked(row.BootAnswer());
+    ConnectButton(index)->setText(state.connected ? tr("Disconnect") : tr("Connect"));
+}
+
+QPushButton* CStationWindow::ConnectButton(int index) const {
+    return m_table->cellWidget(index, kColButtons)
+        ->findChild<QPushButton*>(QLatin1String(kConnectButton));
+}
+
+QPushButton* CStationWindow::RemoveButton(int index) const {
+    return m_table->cellWidget(index, kColButtons)
+        ->findChild<QPushButton*>(QLatin1String(kRemoveButton));
+}
+
+QString CStationWindow::Note() const {
+    return m_note->text();
+}
+
+void CStationWindow::RefreshUpdateAll() {
+    m_updateAll->setEnabled(
+        m_setup.package &&
+        std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) { return row->IsIdle(); }));
+}
+
+void CStationWindow::ShowPackage() {
+    const std::optional<FirmwarePackage>& p = m_setup.package;
+    if (!p)
+        m_packageLabel->setText(
+            tr("Firmware: none chosen; choose one in the main window (App > Firmware Package...)"));
+    else if (p->builtin)
+        m_packageLabel->setText(tr("Firmware: built-in test image"));
+    else
+        m_packageLabel->setText(tr("Firmware: %1").arg(QString::fromStdString(p->name)));
+}
