@@ -10,30 +10,16 @@
 #include "receiversim.h"
 #include "seriallink.h"
 #include "support/event_wait.h"
+#include "support/test_firmware.h"
 #include "updateengine.h"
 
 namespace {
 
 constexpr int kGuardMs = 120000;  // only against hangs
 
-ImageConfig Config() {
-    ImageConfig c;
-    c.loaderFamily = "Q4B1";
-    c.seriesPrefix = "Q4";
-    c.cpuRows = {{"Q4B1C20", 1}};
-    return c;
-}
-
-std::vector<std::uint8_t> Image(std::size_t size, unsigned seed) {
-    std::vector<std::uint8_t> b(size);
-    std::uint32_t x = seed;
-    for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
-    return b;
-}
-
 // A simulated receiver on its pty and an engine whose link opens it.
 struct SerialRig {
-    explicit SerialRig(unsigned seed) : image(Image(40000, seed)) {
+    explicit SerialRig(unsigned seed) : image(RandomImage(40000, seed)) {
         qsim::SimOptions o;
         o.loaderStartDelayMs = 20;
         o.completionDelayMs = 0;
@@ -60,7 +46,7 @@ struct SerialRig {
         sim->Stop();
     }
 
-    ImageConfig config = Config();
+    ImageConfig config = OneCpuPartConfig();
     CMemoryImageStore store;
     std::vector<std::uint8_t> image;
     std::unique_ptr<qsim::ReceiverSim> sim;

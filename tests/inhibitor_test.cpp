@@ -21,6 +21,7 @@
 #include "sleepinhibitor.h"
 #include "support/event_wait.h"
 #include "support/fake_link.h"
+#include "support/test_firmware.h"
 #include "updateengine.h"
 
 namespace {
@@ -68,19 +69,11 @@ public slots:
     }
 };
 
-ImageConfig TestConfig() {
-    ImageConfig c;
-    c.loaderFamily = "Q4B1";
-    c.seriesPrefix = "Q4";
-    c.cpuRows = {{"Q4B1C20", 1}};
-    return c;
-}
-
 // One engine on the scripted link, and its inhibitor.
 struct Rig {
     std::shared_ptr<FakeLinkState> link = std::make_shared<FakeLinkState>();
     ScriptedReceiver receiver{*link};
-    ImageConfig config = TestConfig();
+    ImageConfig config = OneCpuPartConfig();
     CMemoryImageStore store;
     std::unique_ptr<UpdateEngine> engine =
         std::make_unique<UpdateEngine>(FakeLinks(link), config, store);

@@ -16,6 +16,7 @@
 #include "imagestore.h"
 #include "support/event_wait.h"
 #include "support/recording_prompter.h"
+#include "support/test_firmware.h"
 #include "support/usb_receiver.h"
 #include "updateengine.h"
 #include "usblink.h"
@@ -33,21 +34,6 @@ FakeUsbConfig Firmware() {
 
 FakeUsbConfig Loader() {
     return FakeUsbConfig().At(5).Ids(0x1234, 0x5679);
-}
-
-ImageConfig Config() {
-    ImageConfig c;
-    c.loaderFamily = "Q4B1";
-    c.seriesPrefix = "Q4";
-    c.cpuRows = {{"Q4B1C20", 1}};
-    return c;
-}
-
-std::vector<std::uint8_t> Image(std::size_t size, unsigned seed) {
-    std::vector<std::uint8_t> b(size);
-    std::uint32_t x = seed;
-    for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
-    return b;
 }
 
 // The emulated receiver and an engine on the USB link, which starts the
@@ -86,9 +72,9 @@ struct UsbRig {
     }
 
     FakeUsbBus bus;
-    ImageConfig config = Config();
+    ImageConfig config = OneCpuPartConfig();
     CMemoryImageStore store;
-    std::vector<std::uint8_t> image = Image(kImageSize, 5);
+    std::vector<std::uint8_t> image = RandomImage(kImageSize, 5);
     RecordingPrompter prompter;
     FakeUsbReceiver receiver;
     std::unique_ptr<UpdateEngine> engine;
