@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_figures.h"
 #include "firmware.h"
 #include "seriallink.h"
 #include "updateengine.h"
@@ -29,29 +30,6 @@ using BenchApplication = QApplication;
 #include <QCoreApplication>
 using BenchApplication = QCoreApplication;
 #endif
-
-namespace {
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-long PeakRssKiB() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     BenchApplication app(argc, argv);
@@ -124,18 +102,7 @@ int main(int argc, char** argv) {
     QObject::connect(&engine, &UpdateEngine::finished, &app, [&](UpdateOutcome outcome) {
         app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
     });
-    QObject::connect(
-        &engine, &UpdateEngine::identificationEnded, &app,
-        [&](bool found) {
-            if (!found) {
-                std::fprintf(stderr, "no version record\n");
-                app.exit(1);
-                return;
-            }
-            clock.start();
-            engine.OnFirmwareUpdate();
-        },
-        Qt::QueuedConnection);
+    UpdateWhenIdentified(engine, app, clock);
     QTimer::singleShot(600000, &app, [&] { app.exit(1); });
 #ifdef QUORVEX_BENCH_WINDOW
     frame.OnCreate();

@@ -21,38 +21,13 @@
 #include <memory>
 #include <vector>
 
+#include "bench_figures.h"
 #include "firmware.h"
 #include "stationrow.h"
 #include "stationwindow.h"
+#include "support/event_wait.h"
 
 namespace {
-
-long PeakRssKiB() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-bool Wait(const std::function<bool()>& pred, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll, guard;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (pred()) loop.quit();
-    });
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(20);
-    guard.setSingleShot(true);
-    guard.start(timeoutMs);
-    if (!pred()) loop.exec();
-    return pred();
-}
 
 // A receiver-sim process and the device it serves.
 struct SimProcess {
@@ -81,7 +56,7 @@ bool RunRound(const std::vector<SimProcess*>& sims, Round* round) {
             if (!pred(window.Row(i))) return false;
         return true;
     };
-    if (!Wait([&] { return all([](const CStationRow& r) { return r.IsIdle(); }); }, 30000)) {
+    if (!WaitUntil([&] { return all([](const CStationRow& r) { return r.IsIdle(); }); }, 30000)) {
         std::fprintf(stderr, "the receivers did not all identify\n");
         return false;
     }
@@ -105,7 +80,7 @@ bool RunRound(const std::vector<SimProcess*>& sims, Round* round) {
     late.start();
     probe.start();
     window.UpdateAll();
-    const bool ended = Wait(
+    const bool ended = WaitUntil(
         [&] { return all([](const CStationRow& r) { return r.Result() != StationResult::None; }); },
         600000);
     round->seconds = clock.nsecsElapsed() / 1e9;

@@ -4,7 +4,6 @@
 // lateness of a 10 ms UI timer while the engine polls for a receiver that is
 // not there (USB chosen, "Please reboot the receiver manually...").
 //   usb_latency_bench [idle samples] [round trips] [seconds of polling]
-#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_figures.h"
 #include "support/usb_fakedevice.h"
 #include "support/usb_recording_owner.h"
 #include "updateengine.h"
@@ -27,13 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void Report(const char* what, std::vector<double> us) {
-    std::sort(us.begin(), us.end());
-    const auto at = [&](double q) {
-        return us[std::min(us.size() - 1, static_cast<std::size_t>(q * us.size()))];
-    };
+void Report(const char* what, const std::vector<double>& us) {
     std::printf("%-44s n=%3zu  median %8.1f us  p99 %8.1f us  max %8.1f us\n", what, us.size(),
-                at(0.5), at(0.99), us.back());
+                Percentile(us, 0.5), Percentile(us, 0.99), Percentile(us, 1));
 }
 
 bool Connect(CUsbUpdate& usb, UsbRecordingOwner& owner) {
@@ -72,23 +68,15 @@ void PollWithoutDevice(int seconds) {
     });
     tick.start(10);
     QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
-    rusage before{};
-    getrusage(RUSAGE_SELF, &before);
+    const double cpuBefore = CpuSeconds();
     QCoreApplication::exec();
-    rusage after{};
-    getrusage(RUSAGE_SELF, &after);
-    const auto cpu = [](const rusage& r) {
-        return r.ru_utime.tv_sec + r.ru_stime.tv_sec +
-               (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-    };
-    std::sort(lateMs.begin(), lateMs.end());
+    const double cpu = CpuSeconds() - cpuBefore;
     std::printf(
         "USB chosen, no device, %d s of the 5 ms poll (%s): 10 ms UI timer fired %zu times, "
         "lateness median %.2f ms, p99 %.2f ms, worst %.2f ms; process CPU %.1f%%\n",
         seconds, engine.IsPolling() ? "polling" : "NOT polling", lateMs.size(),
-        lateMs.empty() ? 0 : lateMs[lateMs.size() / 2],
-        lateMs.empty() ? 0 : lateMs[lateMs.size() * 99 / 100], lateMs.empty() ? 0 : lateMs.back(),
-        100.0 * (cpu(after) - cpu(before)) / seconds);
+        Percentile(lateMs, 0.5), Percentile(lateMs, 0.99), Percentile(lateMs, 1),
+        100.0 * cpu / seconds);
 }
 
 }  // namespace

@@ -20,28 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_figures.h"
 #include "firmware.h"
 #include "support/usb_receiver.h"
 #include "updateengine.h"
 #include "usblink.h"
 
 namespace {
-
-double Seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-double CpuSeconds(int who) {
-    rusage ru{};
-    getrusage(who, &ru);
-    return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
-}
-
-long PeakRssKiB() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
 
 // CPU seconds of every thread of this process, by thread id, with its name.
 std::map<int, std::pair<std::string, double>> ThreadCpu() {
@@ -60,12 +45,6 @@ std::map<int, std::pair<std::string, double>> ThreadCpu() {
         threads[tid.toInt()] = {text.mid(open + 1, close - open - 1).toStdString(), cpu};
     }
     return threads;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -129,18 +108,7 @@ int main(int argc, char** argv) {
         total = clock.nsecsElapsed() / 1e9;
         app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
     });
-    QObject::connect(
-        &engine, &UpdateEngine::identificationEnded, &app,
-        [&](bool found) {
-            if (!found) {
-                std::fprintf(stderr, "no version record\n");
-                app.exit(1);
-                return;
-            }
-            clock.start();
-            engine.OnFirmwareUpdate();
-        },
-        Qt::QueuedConnection);
+    UpdateWhenIdentified(engine, app, clock);
     QTimer::singleShot(1800000, &app, [&] { app.exit(1); });
     if (!engine.OnConnect()) {
         std::fprintf(stderr, "no link\n");
@@ -170,7 +138,7 @@ int main(int argc, char** argv) {
     std::printf("  total, Update to Completed!:    %.2f s\n", total);
     std::printf("  block phase:                    %.2f s (%.0f blocks/s)\n", phase,
                 blocks / phase);
-    std::printf("  block round trip median:        %.0f us\n", Median(blockUs));
+    std::printf("  block round trip median:        %.0f us\n", Percentile(blockUs, 0.5));
     // The receiver's and the emulated bus's threads name themselves; every
     // other thread is the updater's (the engine's and the link's).
     double updater = 0;
