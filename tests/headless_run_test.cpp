@@ -1,7 +1,8 @@
 // Whole headless runs in this process: the firmware package, the update
 // engine on a real serial link, a pseudo-terminal and the simulated receiver,
 // on a real event loop under QCoreApplication. Small package images keep them
-// quick; the real program is run in headless_cli_test.
+// quick; the real program is run in headless_cli_test. The run logs those
+// runs leave are checked here too.
 #include "headless_run.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include "headless_output.h"
 #include "linkfactory.h"
 #include "receiversim.h"
+#include "runlog.h"
 #include "support/package_writer.h"
 #include "support/pty.h"
 #include "support/temp_settings.h"
@@ -74,6 +76,20 @@ std::vector<int> BlockKinds(const qsim::SimStats& stats) {
     for (const qsim::SimFrameSeen& f : stats.frames)
         if (f.type[0] == 'S' && f.type[1] == 'X') kinds.push_back(f.kind);
     return kinds;
+}
+
+// The lines of a run log without their time stamps.
+QStringList LogLines(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
+        lines << QString(line).remove(stamp);
+    }
+    return lines;
 }
 
 class HeadlessRun : public ::testing::Test {
@@ -138,6 +154,24 @@ private:
     std::FILE* m_out = nullptr;
     std::FILE* m_err = nullptr;
     int m_packages = 0;
+};
+
+// Whole runs with their run logs in this test's own state folder.
+class RunLog : public HeadlessRun {
+protected:
+    RunLog() : m_savedState(qgetenv("XDG_STATE_HOME")) {
+        qputenv("XDG_STATE_HOME", work.filePath("state").toUtf8());
+    }
+    ~RunLog() override { qputenv("XDG_STATE_HOME", m_savedState); }
+    void SetUp() override {
+        StartSim();
+        UsePackage("cpu Q4B1C20 248\n", {{"CPU/248.bin", CpuImage(30 * 128 + 5, 4)}});
+    }
+
+    QString Logs() const { return work.filePath("state/quorvexupdate/logs"); }
+
+private:
+    QByteArray m_savedState;
 };
 
 }  // namespace
@@ -440,4 +474,66 @@ TEST_F(HeadlessRun, PortThatDoesNotOpen) {
     EXPECT_EQ(Run(), kExitPortNotOpened);
     EXPECT_EQ(err.toStdString(),
               "Cannot open COM231 (/nonexistent/receiver): No such file or directory\n");
+}
+
+// --- run logs ---------------------------------------------------------------
+
+TEST_F(RunLog, TheFileHoldsEveryLineOfTheListAndTheOutcome) {
+    ASSERT_EQ(Run(), kExitCompleted) << err.toStdString();
+    const QStringList files = QDir(Logs()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
+    // The device path makes no folders.
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.\\d{3}_COM231-"
+                                   "dev-pts-\\d+\\.log$"))
+                    .match(files[0])
+                    .hasMatch())
+        << files[0].toStdString();
+
+    const QStringList lines = LogLines(QDir(Logs()).filePath(files[0]));
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_TRUE(lines[0].startsWith("QuorvexUpdate ")) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("Port: COM231 (%1)").arg(sim->DevicePath().c_str()));
+    EXPECT_EQ(
+        lines[2],
+        QStringLiteral("Firmware package: %1 (%2)").arg(QFileInfo(firmware).fileName(), firmware));
+    // The list as the operator saw it, the identification first and the
+    // address line as it ended; the progress figures are no list lines.
+    QStringList list = out.split('\n', Qt::SkipEmptyParts);
+    list.removeIf([](const QString& l) { return l.startsWith("Progress:"); });
+    EXPECT_EQ(lines.mid(3, lines.size() - 5).join('\n').toStdString(),
+              list.join('\n').toStdString());
+    EXPECT_EQ(list.first(), "Connected receiver information:");
+    EXPECT_EQ(list.filter(QRegularExpression("^Address: ")).join('|').toStdString(),
+              "Address: F80");
+    EXPECT_EQ(
+        lines.mid(lines.size() - 2),
+        (QStringList{"Receiver: part number Q4B1C20, serial number 123456", "Outcome: Completed"}));
+}
+
+TEST_F(RunLog, AnUnwritableFolderIsSaidOnceAndTheUpdateGoesOn) {
+    // A file where the folder should be stops root as well as anyone.
+    WriteFile(work.filePath("state/quorvexupdate"), "not a folder");
+    EXPECT_EQ(Run(), kExitCompleted) << err.toStdString();
+    EXPECT_EQ(sim->Stats().completedUpdates, 1);
+    const QStringList said = out.split('\n').filter("cannot be written");
+    EXPECT_EQ(said.size(), 1) << out.toStdString();
+    EXPECT_TRUE(out.contains("Completed!"));
+}
+
+TEST_F(RunLog, TheOldestBeyondTwoHundredAreRemoved) {
+    ASSERT_TRUE(QDir().mkpath(Logs()));
+    // Older than any run of today, written out of order.
+    for (int i = 204; i >= 0; --i)
+        WriteFile(QDir(Logs()).filePath(
+                      RunLogFileName(QDateTime(QDate(2020, 1, 1), QTime(0, 0).addSecs(i)),
+                                     QStringLiteral("COM1 (/dev/ttyS0)"))),
+                  "old");
+    WriteFile(QDir(Logs()).filePath("notes.txt"), "the operator's own");
+    ASSERT_EQ(Run(), kExitCompleted) << err.toStdString();
+    const QStringList logs = QDir(Logs()).entryList({"*.log"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(logs.size(), 200);
+    EXPECT_TRUE(logs.first().startsWith("2020-01-01_00-00-06.000_")) << logs.first().toStdString();
+    EXPECT_TRUE(logs.last().contains("_COM231-")) << "the new one";
+    EXPECT_TRUE(QFile::exists(QDir(Logs()).filePath("notes.txt")));
 }
