@@ -62,6 +62,13 @@ struct Rig {
                          [this](bool found) { identifications.push_back(found); });
     }
     bool Wait(const std::function<bool()>& pred) { return WaitUntil(pred, kWait); }
+    // The USB link is chosen and the fake link behaves as one.
+    void UseUsb() {
+        link->kind = LinkKind::Usb;
+        CLinkChoice usb;
+        usb.m_bUsb = true;
+        engine.SetLinkChoice(usb);
+    }
     // Connect and wait until identification has ended.
     void Connect() {
         ASSERT_TRUE(engine.OnConnect());
@@ -399,11 +406,8 @@ TEST(EngineLink, RefusedOpenLeavesTheEngineDisconnectedWithAReason) {
 
 TEST(EngineLink, UsbRestartReleasesTheDeviceAndPollsOnceItIsBack) {
     Rig rig;
-    rig.link->kind = LinkKind::Usb;
+    rig.UseUsb();
     rig.link->reattachFinds = false;
-    CLinkChoice usb;
-    usb.m_bUsb = true;
-    rig.engine.SetLinkChoice(usb);
     rig.Connect();
     rig.engine.OnFirmwareUpdate();
     EXPECT_TRUE(rig.lines.contains("Begin update, rebooting the receiver..."));
@@ -430,11 +434,8 @@ TEST(EngineLink, LostLineDuringIdentificationIsAnError) {
 // the device then still needs the switch to the text interface.
 TEST(EngineLink, UsbDeviceArrivingDuringIdentificationIsSwitchedOnAndAsked) {
     Rig rig;
-    rig.link->kind = LinkKind::Usb;
+    rig.UseUsb();
     rig.link->ready = false;
-    CLinkChoice usb;
-    usb.m_bUsb = true;
-    rig.engine.SetLinkChoice(usb);
     ASSERT_TRUE(rig.engine.OnConnect());
     EXPECT_TRUE(rig.link->writes.empty()) << "nothing is written before the device is there";
     rig.link->Arrive();
