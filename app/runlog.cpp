@@ -13,8 +13,11 @@ namespace {
 // connected for days would reach it.
 constexpr std::size_t kMaxBetween = 1000;
 
+// Lines are taken in UTC, which costs nothing to read, and shown in local
+// time: the address line comes with every block, and the local clock costs
+// microseconds a read where TZ is unset.
 QString Stamp(const QDateTime& when) {
-    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 QString OutcomeText(UpdateOutcome outcome, const QString& message) {
@@ -102,7 +105,7 @@ void CRunLog::OnListCleared() {
 }
 
 void CRunLog::OnLineAdded(const QString& line) {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     if (m_bRunning) {
         Hold(now, line);
         return;
@@ -113,7 +116,7 @@ void CRunLog::OnLineAdded(const QString& line) {
 }
 
 void CRunLog::OnLastLineReplaced(const QString& line) {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     if (m_bRunning) {
         if (m_held)
             m_held = Line(now, line);
