@@ -1,7 +1,8 @@
 #include "headless_options.h"
 
 #include <QCommandLineParser>
-#include <QRegularExpression>
+
+#include "portnames.h"
 
 namespace {
 
@@ -17,21 +18,6 @@ bool ToBoundedInt(const QString& text, int low, int high, int* value) {
 }
 
 }  // namespace
-
-unsigned ParseComNumber(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral("^(?:COM)?([0-9]{1,3})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch()) return 0;
-    const unsigned port = match.captured(1).toUInt();
-    return port >= 1 && port <= MAX_PORT ? port : 0;
-}
-
-unsigned ComNumberForDevice(const std::string& device, const PortOverrides& overrides) {
-    for (unsigned port = 1; port <= MAX_PORT; ++port)
-        if (ComDevicePath(port, overrides) == device) return port;
-    return MAX_PORT;
-}
 
 bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error) {
     QCommandLineParser parser;

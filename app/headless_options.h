@@ -38,12 +38,4 @@ struct HeadlessOptions {
 // program). False with a one-line reason in *error on a bad command line.
 bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error);
 
-// "COM5", "com5" or "5": the number 1..256; 0 for anything else.
-unsigned ParseComNumber(const QString& text);
-
-// The COM number a device path goes by in this run: the number the settings
-// or the default map already give it, else 256 (the top of the range, where
-// nothing is mapped by default).
-unsigned ComNumberForDevice(const std::string& device, const PortOverrides& overrides);
-
 QString HeadlessUsage();

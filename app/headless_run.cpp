@@ -1,20 +1,16 @@
 #include "headless_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "firmware.h"
 #include "headless_output.h"
 #include "linkfactory.h"
 #include "linksettings.h"
+#include "portnames.h"
 #include "settings.h"
 #include "updateengine.h"
 
@@ -220,26 +216,6 @@ void CHeadlessRun::ShowError(const QString& caption, const QString& text) {
 
 void CHeadlessRun::ShowInfo(const QString& caption, const QString& text) {
     m_output.Note(caption + QStringLiteral(": ") + text.trimmed());
-}
-
-QString PortOpenFailure(int comPort, const std::string& device) {
-    if (device.empty())
-        return QStringLiteral(
-                   "Cannot open COM%1: it names no device. Give a device path, or map COM%1 "
-                   "in the settings file, group Ports.")
-            .arg(comPort);
-    const QString head =
-        QStringLiteral("Cannot open COM%1 (%2): ").arg(comPort).arg(QString::fromStdString(device));
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0)
-        return head + QString::fromLocal8Bit(std::strerror(errno));
-    if (!S_ISCHR(st.st_mode)) return head + QStringLiteral("not a serial device");
-    if (::access(device.c_str(), R_OK | W_OK) != 0)
-        return head + QString::fromLocal8Bit(std::strerror(errno)) +
-               QStringLiteral(
-                   ". Your user needs access to the device, e.g. membership of the "
-                   "dialout group.");
-    return head + QStringLiteral("in use by another program, or not a serial port");
 }
 
 std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,

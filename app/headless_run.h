@@ -80,10 +80,6 @@ private:
     int m_nExitCode = -1;
 };
 
-// Why the port did not open, for the operator: the device and the system's
-// reason where it can be found without opening the device again.
-QString PortOpenFailure(int comPort, const std::string& device);
-
 // The package --firmware names: "builtin", else a folder when the text has a
 // slash or names an existing path, else an installed package of that name.
 // Every problem found is added to problems; nothing, with *reason saying why

@@ -6,9 +6,9 @@
 #include <QFileInfo>
 #include <cerrno>
 
-#include "headless_options.h"
 #include "linkfactory.h"
 #include "linksettings.h"
+#include "portnames.h"
 
 QString StationPortText(const QString& typed) {
     const QString text = typed.trimmed();

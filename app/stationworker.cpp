@@ -1,7 +1,7 @@
 #include "stationworker.h"
 
-#include "headless_run.h"
 #include "linkfactory.h"
+#include "portnames.h"
 #include "runlog.h"
 #include "sleepinhibitor.h"
 

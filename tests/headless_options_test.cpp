@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include "comports.h"
+#include "portnames.h"
 
 namespace {
 
