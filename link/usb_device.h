@@ -12,9 +12,8 @@
 #include <string>
 #include <vector>
 
-// A libusb context of its own for each opened receiver: the context lives as
-// long as the device and nothing else shares it, so closing one device never
-// pulls the context from under another thread.
+// A link's libusb context; each device it opens keeps a reference, so the
+// context outlives every device, whichever thread lets go last.
 using UsbContext = std::shared_ptr<libusb_context>;
 UsbContext MakeUsbContext();
 
@@ -27,8 +26,9 @@ struct UsbPipes {
 
 enum class UsbIo { Ok, TimedOut, Stalled, Gone, Closed, Failed };
 
-// One opened receiver. The UI thread opens, claims and closes it; the read
-// thread runs the transfers. Close() never frees the handle while the read
+// One opened receiver. The link's thread opens and claims it and runs the
+// transfers; the owner's thread (or the link's, for a device that left)
+// closes it. Close() never frees the handle while the read
 // thread is inside a libusb call on it: it cancels what is in flight, waits a
 // bounded time for the thread to leave, and otherwise leaves the release to
 // whichever side drops the last reference.
@@ -41,7 +41,7 @@ public:
     UsbDevice(const UsbDevice&) = delete;
     UsbDevice& operator=(const UsbDevice&) = delete;
 
-    // UI thread, right after Open. Claims the first interface whose alternate
+    // Link thread, right after Open. Claims the first interface whose alternate
     // setting 0 has a bulk IN and a bulk OUT endpoint and sorts its endpoints
     // into pipes. False when there is no such interface, the claim fails or an
     // endpoint is neither bulk nor interrupt; Ready() turns true only on success.
@@ -59,13 +59,13 @@ public:
     // after every wake-up (it may call Write); returning false abandons the read.
     UsbIo Read(std::uint8_t* buffer, int size, std::chrono::milliseconds timeout, int* count,
                const std::function<bool()>& idle);
-    // Any thread: makes the read thread's event handling return at once.
-    void Wake();
-    // UI thread: see the class comment. Idempotent.
+    // The owner's thread: see the class comment. Idempotent.
     void Close(std::chrono::milliseconds bound);
 
 private:
     UsbDevice(UsbContext context, libusb_device_handle* handle);
+    // Makes the read thread's event handling return at once.
+    void Wake();
     UsbIo Transfer(std::uint8_t endpoint, std::uint8_t* buffer, int length,
                    std::chrono::milliseconds timeout, int* actual,
                    const std::function<bool()>* idle);

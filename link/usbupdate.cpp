@@ -72,10 +72,11 @@ std::string CUsbUpdate::DevicePath() const {
     return m_strDevicePath;
 }
 
+// The device's transfers run in this link's one context, so interrupting its
+// event handling wakes a read in progress too.
 void CUsbUpdate::Wake() {
     m_txEvent.Set();
     if (m_context) libusb_interrupt_event_handler(m_context.get());
-    if (const std::shared_ptr<UsbDevice> device = CurrentDevice()) device->Wake();
 }
 
 int LIBUSB_CALL CUsbUpdate::OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event event,
