@@ -33,11 +33,15 @@ extern "C" void OnStopSignal(int signal) {
     const int saved = errno;
     const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    // A second Ctrl-C ends the program at once.
+    errno = saved;
+}
+
+// Once the run is stopping, another Ctrl-C ends the program at once.
+void RestoreStopSignals() {
     struct sigaction dflt {};
     dflt.sa_handler = SIG_DFL;
-    ::sigaction(signal, &dflt, nullptr);
-    errno = saved;
+    ::sigaction(SIGINT, &dflt, nullptr);
+    ::sigaction(SIGTERM, &dflt, nullptr);
 }
 
 bool InstallStopSignals() {
@@ -125,8 +129,11 @@ int RunHeadless(int argc, char** argv) {
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;
         while (::read(g_signalPipe[0], &byte, 1) > 0) {
+            // SIGTERM is a machine's request and stops at once; a Ctrl-C in
+            // the middle of a flash is first only warned about.
+            run.Interrupt(byte == SIGTERM);
         }
-        run.Interrupt();
+        if (run.IsFinished()) RestoreStopSignals();
     });
     QObject::connect(&run, &CHeadlessRun::finished, &app,
                      [](int code) { QCoreApplication::exit(code); });

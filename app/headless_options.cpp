@@ -29,14 +29,16 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
     const QCommandLineOption baud(QStringLiteral("baud-115200"));
     const QCommandLineOption boot(QStringLiteral("boot"), {}, QStringLiteral("ANSWER"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
+    const QCommandLineOption completion(QStringLiteral("completion-timeout"), {},
+                                        QStringLiteral("SECONDS"));
     const QCommandLineOption restarts(QStringLiteral("max-restarts"), {}, QStringLiteral("N"));
     const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
     const QCommandLineOption firmware(QStringLiteral("firmware"), {}, QStringLiteral("PACKAGE"));
     const QCommandLineOption check(QStringLiteral("check"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({headless, port, usb, manual, baud, boot, timeout, restarts, log, firmware,
-                       check, help, version});
+    parser.addOptions({headless, port, usb, manual, baud, boot, timeout, completion, restarts, log,
+                       firmware, check, help, version});
     parser.addPositionalArgument(QStringLiteral("PORT"), {});
 
     if (!parser.parse(args)) {
@@ -125,6 +127,13 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
                      .arg(parser.value(timeout));
         return false;
     }
+    if (parser.isSet(completion) && !ToBoundedInt(parser.value(completion), 1, kMaxTimeoutSeconds,
+                                                  &o.completionTimeoutSeconds)) {
+        *error = QStringLiteral("--completion-timeout takes whole seconds from 1 to %1, not %2")
+                     .arg(kMaxTimeoutSeconds)
+                     .arg(parser.value(completion));
+        return false;
+    }
     if (parser.isSet(restarts) &&
         !ToBoundedInt(parser.value(restarts), 0, kMaxRestartsLimit, &o.maxRestarts)) {
         *error = QStringLiteral("--max-restarts takes a number from 0 to %1, not %2")
@@ -174,7 +183,11 @@ QString HeadlessUsage() {
         "  --baud-115200        with --manual-restart: the loader listens at 115200\n"
         "  --boot yes|no        the answer to \"Update boot?\" (no)\n"
         "  --timeout SECONDS    give up after this long without a byte from the\n"
-        "                       receiver, at any step (30)\n"
+        "                       receiver while it must answer: identification, the\n"
+        "                       loader poll, the transfer (30)\n"
+        "  --completion-timeout SECONDS\n"
+        "                       how long the receiver may take to write its flash\n"
+        "                       after the last block before it reports (600)\n"
         "  --max-restarts N     give up when the receiver asks for a restart (\"VX\")\n"
         "                       more than N times (3)\n"
         "  --log FILE           also append every line to FILE\n"
@@ -198,5 +211,10 @@ QString HeadlessUsage() {
         "       the CPU firmware\n"
         "  9    no firmware package given, or it is not usable (every problem is\n"
         "       listed); the port was not opened\n"
-        "  130  interrupted (SIGINT or SIGTERM); the port was closed first\n");
+        "  10   everything was sent, but the receiver did not report the end of its\n"
+        "       flash write within --completion-timeout: it may still be writing; do\n"
+        "       not power it off, check it once it has restarted\n"
+        "  130  interrupted (SIGINT or SIGTERM); the port was closed first. While\n"
+        "       blocks go out or the receiver writes its flash, the first Ctrl-C only\n"
+        "       warns; a second one within 5 s stops\n");
 }

@@ -18,6 +18,7 @@ enum HeadlessExit : int {
     kExitTooManyRestarts = 7,  // "VX" more often than --max-restarts
     kExitBootSent = 8,         // boot loader sent: restart the receiver, run again
     kExitBadPackage = 9,       // no firmware package given, or it is not usable
+    kExitUnconfirmed = 10,     // all sent; the receiver never reported the end of its flash write
     kExitInterrupted = 130,    // SIGINT or SIGTERM; the port was closed first
 };
 
@@ -25,8 +26,9 @@ struct HeadlessOptions {
     CLinkChoice link;         // COM number (or the number given to device), USB, restart options
     std::string device;       // set when the port was given as a device path
     bool bootAnswer = false;  // the answer to "Update boot?"
-    int timeoutSeconds = 30;  // without a byte from the receiver
-    int maxRestarts = 3;      // "VX" restarts taken before giving up
+    int timeoutSeconds = 30;  // without a byte from the receiver while it must answer
+    int completionTimeoutSeconds = 600;  // the receiver writes its flash after the last block
+    int maxRestarts = 3;                 // "VX" restarts taken before giving up
     QString logFile;
     QString firmware;    // --firmware: a folder, an installed package's name or "builtin"
     bool check = false;  // --check: only check the package; no port is needed

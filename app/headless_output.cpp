@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engineclock.h"
 #include "imagetable.h"
 
 namespace {
@@ -138,6 +139,28 @@ void CHeadlessOutput::Note(const QString& text) {
     Flush();
     Plain(text);
     Terminal(text);
+}
+
+void CHeadlessOutput::FlashWrite(std::int64_t waitedMs) {
+    constexpr std::int64_t kPlainEveryMs = 30000;
+    if (waitedMs == 0) {
+        Flush();
+        m_waitStep = -1;
+        m_progressShown = false;  // the live line is the wait's now, not the bar's
+    }
+    const QString text = QStringLiteral(
+                             "The receiver is writing its firmware (%1). Do not power it off or "
+                             "unplug it.")
+                             .arg(DurationText(waitedMs));
+    const int step = static_cast<int>(waitedMs / kPlainEveryMs);
+    if (step > m_waitStep) {
+        m_waitStep = step;
+        if (!m_terminal) Write(m_out, text + QLatin1Char('\n'));
+        Write(m_log, text + QLatin1Char('\n'));
+    }
+    if (!m_terminal) return;
+    Write(m_out, QStringLiteral("\r\x1b[K") + text.left(m_columns - 1));
+    m_live = true;
 }
 
 QString PackageSummary(const FirmwarePackage& package,

@@ -29,7 +29,10 @@ public:
     void RestartProgress();           // a new transfer begins: rate and steps anew
     void Error(const QString& text);  // standard error (and the log)
     void Note(const QString& text);   // standard output, not a list line
-    void Flush();                     // the held address line, the live line ended
+    // The receiver writes its flash and has for waitedMs: a live line on a
+    // terminal, otherwise a line at the start and every half minute.
+    void FlashWrite(std::int64_t waitedMs);
+    void Flush();  // the held address line, the live line ended
 
 private:
     void Plain(const QString& text);  // one line to the plain sinks
@@ -48,6 +51,7 @@ private:
     CProgressClock m_progress;
     int m_step = 0;  // 5% steps printed in the plain sinks
     bool m_progressShown = false;
+    int m_waitStep = -1;  // half minutes of the flash write printed in the plain sinks
     QElapsedTimer m_redrawClock;
 };
 

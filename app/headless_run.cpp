@@ -47,10 +47,11 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
     m_options.link = RunLinkChoice(options, LoadPortOverrides());
     m_engine.SetLinkChoice(m_options.link);
     m_engine.SetPrompter(this);
-    m_silence.setSingleShot(true);
-    m_silence.setInterval(m_options.timeoutSeconds * 1000);
-    connect(&m_silence, &QTimer::timeout, this, &CHeadlessRun::OnSilence);
-    connect(&m_engine, &UpdateEngine::bytesReceived, &m_silence, qOverload<>(&QTimer::start));
+    m_engine.SetTimeouts(m_options.timeoutSeconds * 1000,
+                         m_options.completionTimeoutSeconds * 1000);
+    connect(&m_engine, &UpdateEngine::stalled, this, &CHeadlessRun::OnStall);
+    connect(&m_engine, &UpdateEngine::flashWriteWaited, this,
+            [this](qint64 waitedMs) { m_output.FlashWrite(waitedMs); });
     connect(&m_engine, &UpdateEngine::lineAdded, this,
             [this](const QString& l) { m_output.Line(l); });
     connect(&m_engine, &UpdateEngine::lastLineReplaced, this,
@@ -60,12 +61,6 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
     connect(&m_engine, &UpdateEngine::identificationEnded, this,
             &CHeadlessRun::OnIdentificationEnded);
     connect(&m_engine, &UpdateEngine::restartRequested, this, &CHeadlessRun::OnRestartRequested);
-    connect(&m_engine, &UpdateEngine::allBlocksSent, this, [this] {
-        // The engine marks the report as awaited right after this signal, so
-        // the mark is only read at the next state change.
-        if (m_engine.BootUpdate()) m_bBootSent = true;
-    });
-    connect(&m_engine, &UpdateEngine::stateChanged, this, &CHeadlessRun::OnStateChanged);
     connect(&m_engine, &UpdateEngine::finished, this, &CHeadlessRun::OnEngineFinished);
 }
 
@@ -105,10 +100,20 @@ void CHeadlessRun::Start() {
                PortOpenFailure(m_options.link.m_nComPort, SerialDeviceOf(m_options.link).path));
         return;
     }
-    m_silence.start();
 }
 
-void CHeadlessRun::Interrupt() {
+void CHeadlessRun::Interrupt(bool force) {
+    constexpr qint64 kSecondCtrlCMs = 5000;
+    if (m_bFinished) return;
+    if (!force && m_engine.IsWritingFirmware() &&
+        !(m_interruptWarned.isValid() && m_interruptWarned.elapsed() < kSecondCtrlCMs)) {
+        m_interruptWarned.start();
+        m_output.Error(QStringLiteral(
+            "The receiver is being flashed. Stopping now interrupts the transfer or its flash "
+            "write, and the receiver may not start again until it is updated again from its "
+            "loader (--manual-restart). Press Ctrl-C again within 5 s to stop anyway."));
+        return;
+    }
     Finish(kExitInterrupted, QStringLiteral("Interrupted; the port was closed."));
 }
 
@@ -126,7 +131,6 @@ void CHeadlessRun::OnIdentificationEnded(bool recordFound) {
 }
 
 void CHeadlessRun::OnRestartRequested() {
-    m_bBootSent = false;
     const int vxRestarts = m_nRestartRequests++;  // the first is the Update command
     if (vxRestarts > m_options.maxRestarts)
         Finish(kExitTooManyRestarts,
@@ -134,12 +138,6 @@ void CHeadlessRun::OnRestartRequested() {
                               "--max-restarts); giving up.")
                    .arg(vxRestarts)
                    .arg(m_options.maxRestarts));
-}
-
-void CHeadlessRun::OnStateChanged() {
-    // After a boot update the wait may also end with the loader identifying
-    // itself again instead of its report.
-    if (m_bBootSent && !m_engine.IsAwaitingCompletion()) Finish(kExitBootSent, BootSentMessage());
 }
 
 void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& message) {
@@ -155,13 +153,19 @@ void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& messag
             break;
         case UpdateOutcome::LinkLost:
             // Nothing more can come on a lost line: the run ends now, not
-            // after the silence. The error was printed through ShowError.
-            Finish(kExitSilent, m_shownError.isEmpty() ? message : m_shownError);
+            // after the silence.
+            Finish(kExitSilent, QStringLiteral("Application Error: ") + message.trimmed());
+            break;
+        case UpdateOutcome::Unconfirmed:
+            Finish(kExitUnconfirmed, message);
+            break;
+        case UpdateOutcome::Interrupted:
+            Finish(kExitInterrupted, message);
             break;
     }
 }
 
-void CHeadlessRun::OnSilence() {
+void CHeadlessRun::OnStall(EnginePhase, qint64) {
     if (m_bFinished) return;
     const bool loaderAnswered = !m_engine.PartNumber().empty();
     if (!m_bRecordFound && !loaderAnswered)
@@ -180,7 +184,6 @@ void CHeadlessRun::Finish(int code, const QString& message) {
     if (m_bFinished) return;
     m_bFinished = true;
     m_nExitCode = code;
-    m_silence.stop();
     // The engine's own outcomes have ended the log's run already.
     m_runLog.End(message.isEmpty() ? QStringLiteral("exit status %1").arg(code)
                                    : QStringLiteral("%1 (exit status %2)").arg(message).arg(code));

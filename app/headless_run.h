@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -16,6 +17,7 @@
 class CHeadlessOutput;
 class UpdateEngine;
 enum class UpdateOutcome;
+enum class EnginePhase;
 
 // Drives one update through the engine, the way an operator would: take the
 // firmware package, connect, wait for the identification, give Update, and
@@ -38,8 +40,10 @@ public:
     // Gives the engine the package, then connects. Without a usable package,
     // or when the port does not open, the run is over at once.
     void Start();
-    // The operator asked to stop: the port is closed, the run ends.
-    void Interrupt();
+    // The operator asked to stop: the port is closed, the run ends. While
+    // the receiver is being flashed a Ctrl-C (not forced) only warns, and a
+    // second one within a few seconds stops.
+    void Interrupt(bool force = true);
 
     bool IsFinished() const { return m_bFinished; }
     int ExitCode() const { return m_nExitCode; }
@@ -58,9 +62,8 @@ private:
     void Finish(int code, const QString& message);
     void OnIdentificationEnded(bool recordFound);
     void OnRestartRequested();
-    void OnStateChanged();
     void OnEngineFinished(UpdateOutcome outcome, const QString& message);
-    void OnSilence();
+    void OnStall(EnginePhase phase, qint64 silentMs);
     QString PortName() const;
 
     UpdateEngine& m_engine;
@@ -69,12 +72,11 @@ private:
     std::string m_dataDir;
     CRunLog m_runLog;
     CSleepInhibitor m_inhibitor;
-    QTimer m_silence;  // restarted by every byte from the receiver
     QString m_shownError;
+    QElapsedTimer m_interruptWarned;  // the first Ctrl-C during a flash
     bool m_bRecordFound = false;
     bool m_bUpdateGiven = false;
     bool m_bBootAsked = false;
-    bool m_bBootSent = false;    // every boot block acknowledged; the report is due
     int m_nRestartRequests = 0;  // the Update command counts as the first
     bool m_bFinished = false;
     int m_nExitCode = -1;

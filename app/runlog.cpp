@@ -29,7 +29,11 @@ QString OutcomeText(UpdateOutcome outcome, const QString& message) {
         case UpdateOutcome::NoFirmware:
             return QStringLiteral("No firmware: ") + message;
         case UpdateOutcome::LinkLost:
-            return QStringLiteral("Line lost: ") + message;
+            return QStringLiteral("Failed (the line was lost: %1)").arg(message.trimmed());
+        case UpdateOutcome::Unconfirmed:
+            return QStringLiteral("Unconfirmed (") + message + QLatin1Char(')');
+        case UpdateOutcome::Interrupted:
+            return QStringLiteral("Failed (") + message + QLatin1Char(')');
     }
     return message;
 }

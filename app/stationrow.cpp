@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <cerrno>
 
+#include "engineclock.h"
 #include "linkfactory.h"
 #include "linksettings.h"
 #include "portnames.h"
@@ -45,7 +46,8 @@ CLinkChoice StationLinkChoice(const QString& port) {
 }
 
 CStationRow::CStationRow(QString port, const FirmwarePackage& package,
-                         UpdateEngine::LinkFactory makeLink, int silenceSeconds, QObject* parent)
+                         UpdateEngine::LinkFactory makeLink, int silenceSeconds,
+                         int completionSeconds, QObject* parent)
     : QObject(parent), m_strPort(std::move(port)), m_choice(StationLinkChoice(m_strPort)) {
     qRegisterMetaType<StationEngineState>();
     qRegisterMetaType<StationResult>();
@@ -55,7 +57,8 @@ CStationRow::CStationRow(QString port, const FirmwarePackage& package,
                                m_strPort, QString::fromStdString(SerialDeviceOf(m_choice).path))
                          : m_strPort;
     m_thread.setObjectName(QStringLiteral("station ") + m_strPort);
-    m_pWorker = new CStationWorker(std::move(makeLink), m_choice, package, silenceSeconds);
+    m_pWorker = new CStationWorker(std::move(makeLink), m_choice, package, silenceSeconds,
+                                   completionSeconds);
     m_pWorker->moveToThread(&m_thread);
     // Across threads these are queued: the worker never waits for the window.
     connect(m_pWorker, &CStationWorker::stateChanged, this, &CStationRow::OnState);
@@ -123,7 +126,10 @@ QString CStationRow::StateText() const {
     if (m_state.identifying) return tr("Identifying");
     if (m_state.polling) return tr("Restarting");
     if (m_state.sending) return tr("Sending");
-    if (m_state.awaiting) return tr("Finishing");
+    if (m_state.awaiting)
+        return m_state.writingMs >= 0
+                   ? tr("Writing firmware %1").arg(DurationText(m_state.writingMs))
+                   : tr("Writing firmware");
     switch (m_result) {
         case StationResult::Completed:
         case StationResult::BootSent:

@@ -22,7 +22,7 @@ class CStationRow : public QObject {
 public:
     // port: "COMn" or a device path, as the operator gave it.
     CStationRow(QString port, const FirmwarePackage& package, UpdateEngine::LinkFactory makeLink,
-                int silenceSeconds, QObject* parent = nullptr);
+                int silenceSeconds, int completionSeconds, QObject* parent = nullptr);
     ~CStationRow() override;  // closes the link and joins the row's thread
 
     const QString& Port() const { return m_strPort; }
@@ -39,6 +39,8 @@ public:
 
     // Connected, nothing under way, and not updated since it connected.
     bool IsIdle() const;
+    // From the restart until the outcome: a Disconnect now cuts off a flash.
+    bool IsUnderWay() const { return m_state.connected && m_state.underWay; }
     const StationEngineState& State() const { return m_state; }
     QString StateText() const;
     StationResult Result() const { return m_result; }

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "firmware.h"
+#include "prompter.h"
 #include "settings.h"
 #include "stationrow.h"
 
@@ -122,9 +123,9 @@ void CStationWindow::OnAddClicked() {
 void CStationWindow::AddRow(const QString& port) {
     // Rows are made before a package is chosen too; they send only after
     // one is (Update All stays off until then).
-    auto row =
-        std::make_unique<CStationRow>(port, m_setup.package.value_or(BuiltinFirmwarePackage()),
-                                      m_setup.makeLink, m_setup.silenceSeconds);
+    auto row = std::make_unique<CStationRow>(
+        port, m_setup.package.value_or(BuiltinFirmwarePackage()), m_setup.makeLink,
+        m_setup.silenceSeconds, m_setup.completionSeconds);
     CStationRow* r = row.get();
     connect(r, &CStationRow::note, m_note, &QLabel::setText);
     const int index = RowCount();
@@ -157,13 +158,16 @@ void CStationWindow::AddRow(const QString& port) {
     box->addWidget(connectButton);
     box->addWidget(removeButton);
     m_table->setCellWidget(index, kColButtons, buttons);
-    connect(connectButton, &QPushButton::clicked, r, [r] {
-        if (r->State().connected)
-            r->Disconnect();
-        else
+    connect(connectButton, &QPushButton::clicked, r, [this, r] {
+        if (!r->State().connected) {
             r->Connect();
+            return;
+        }
+        if (MayInterrupt(*r, tr("Disconnect anyway?"))) r->Disconnect();
     });
-    connect(removeButton, &QPushButton::clicked, this, [this, r] { RemoveRow(IndexOf(r)); });
+    connect(removeButton, &QPushButton::clicked, this, [this, r] {
+        if (MayInterrupt(*r, tr("Remove the row anyway?"))) RemoveRow(IndexOf(r));
+    });
     connect(r, &CStationRow::changed, this, [this, r] { OnRowChanged(r); });
 
     ShowRow(index);
@@ -176,6 +180,21 @@ void CStationWindow::RemoveRow(int index) {
     m_rows.erase(m_rows.begin() + index);  // disconnects and joins the row's thread
     SaveRows();
     RefreshUpdateAll();
+}
+
+bool CStationWindow::MayInterrupt(const CStationRow& row, const QString& question) {
+    if (!row.IsUnderWay()) return true;
+    return Prompter().AskYesNoDefaultNo(
+        tr("Station"),
+        tr("The receiver on %1 is being updated. Stopping now interrupts the update: a receiver "
+           "whose firmware is cut off in the middle may not start again until it is updated "
+           "from its loader. %2")
+            .arg(row.PortLabel(), question));
+}
+
+bool CStationWindow::IsAnyRowUnderWay() const {
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const auto& row) { return row->IsUnderWay(); });
 }
 
 bool CStationWindow::HasRow(const QString& port) const {

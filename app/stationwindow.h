@@ -27,6 +27,8 @@ struct StationSetup {
     UpdateEngine::LinkFactory makeLink;
     // A run whose receiver sends nothing for this long fails.
     int silenceSeconds = 30;
+    // How long a receiver may write its flash before its row is unconfirmed.
+    int completionSeconds = 600;
 };
 
 // Several receivers updated side by side, one row each: the operator adds
@@ -62,6 +64,7 @@ public:
     // Starts every row that is connected and idle; the number started.
     int UpdateAll();
     void SetPackage(std::optional<FirmwarePackage> package);
+    bool IsAnyRowUnderWay() const;
 
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     CStationRow& Row(int index) const { return *m_rows[static_cast<std::size_t>(index)]; }
@@ -76,6 +79,8 @@ public:
 
 private:
     void AddRow(const QString& port);
+    // True when the row is not being flashed, or the operator agrees to cut it off.
+    bool MayInterrupt(const CStationRow& row, const QString& question);
     void OnAddClicked();
     void OnRowChanged(CStationRow* row);
     void ShowRow(int index);

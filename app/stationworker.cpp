@@ -14,12 +14,12 @@ constexpr qint64 kProgressMs = 50;
 }  // namespace
 
 CStationWorker::CStationWorker(UpdateEngine::LinkFactory makeLink, CLinkChoice choice,
-                               FirmwarePackage package, int silenceSeconds)
-    : m_makeLink(std::move(makeLink)), m_choice(std::move(choice)), m_package(std::move(package)) {
-    m_silence.setSingleShot(true);
-    m_silence.setInterval(silenceSeconds * 1000);
-    connect(&m_silence, &QTimer::timeout, this, &CStationWorker::OnSilence);
-}
+                               FirmwarePackage package, int silenceSeconds, int completionSeconds)
+    : m_makeLink(std::move(makeLink)),
+      m_choice(std::move(choice)),
+      m_package(std::move(package)),
+      m_nSilenceSeconds(silenceSeconds),
+      m_nCompletionSeconds(completionSeconds) {}
 
 CStationWorker::~CStationWorker() {
     if (m_pEngine) m_pEngine->OnDisconnect();
@@ -39,15 +39,18 @@ void CStationWorker::CreateEngine() {
     engine.SetPackage(m_package);
     engine.SetLinkChoice(m_choice);
     engine.SetPrompter(this);
+    engine.SetTimeouts(m_nSilenceSeconds * 1000, m_nCompletionSeconds * 1000);
     connect(&engine, &UpdateEngine::stateChanged, this, &CStationWorker::OnEngineState);
+    connect(&engine, &UpdateEngine::stalled, this, &CStationWorker::OnStalled);
+    connect(&engine, &UpdateEngine::flashWriteWaited, this, [this](qint64 waitedMs) {
+        m_nWritingMs = waitedMs;
+        OnEngineState();
+    });
     connect(&engine, &UpdateEngine::identificationEnded, this, &CStationWorker::OnEngineState);
     connect(&engine, &UpdateEngine::progressChanged, this, &CStationWorker::OnProgress);
     connect(&engine, &UpdateEngine::finished, this, &CStationWorker::OnFinished);
     connect(&engine, &UpdateEngine::lineAdded, this,
             [this](const QString& line) { m_strLastLine = line; });
-    connect(&engine, &UpdateEngine::bytesReceived, this, [this] {
-        if (m_silence.isActive()) m_silence.start();
-    });
     // Each row keeps its own log and its own hold on sleep; both let go of
     // the engine when it goes.
     auto* log = new CRunLog(engine, RunLogFolder(), this);
@@ -58,6 +61,7 @@ void CStationWorker::CreateEngine() {
 void CStationWorker::Connect() {
     UpdateEngine& engine = Engine();
     if (engine.IsConnected()) return;
+    m_bFailed = false;
     m_strLastLine.clear();
     m_strLastError.clear();
     if (!engine.OnConnect()) {
@@ -71,7 +75,6 @@ void CStationWorker::Connect() {
 }
 
 void CStationWorker::Disconnect() {
-    m_silence.stop();
     if (m_pEngine) m_pEngine->OnDisconnect();
 }
 
@@ -81,6 +84,7 @@ void CStationWorker::Update() {
     engine.SetPackage(m_package);
     m_progressClock.invalidate();
     m_strLastError.clear();
+    m_bFailed = false;
     engine.OnFirmwareUpdate();
 }
 
@@ -93,6 +97,9 @@ void CStationWorker::OnEngineState() {
     state.polling = state.connected && engine.IsPolling();
     state.sending = state.connected && engine.IsSending();
     state.awaiting = state.connected && engine.IsAwaitingCompletion();
+    state.underWay = engine.IsRunUnderWay();
+    if (!state.awaiting) m_nWritingMs = -1;
+    state.writingMs = m_nWritingMs;
     state.serialNumber = QString::fromLatin1(engine.ReceiverSn());
     if (*engine.CpuVersion())
         state.versions = tr("%1 - %2, boot %3")
@@ -101,13 +108,6 @@ void CStationWorker::OnEngineState() {
                                   QString::fromLatin1(engine.BootVersion()));
     state.position = engine.Transfer().m_nProgress;
     state.maximum = engine.Transfer().m_nTotalSize;
-    // The receiver must answer while a run is under way; between runs it
-    // may stay silent as long as it likes.
-    if (state.connected && (state.polling || state.sending || state.awaiting)) {
-        if (!m_silence.isActive()) m_silence.start();
-    } else {
-        m_silence.stop();
-    }
     emit stateChanged(state);
 }
 
@@ -128,21 +128,31 @@ void CStationWorker::OnFinished(UpdateOutcome outcome, const QString& message) {
             // Yes once: the next run of this receiver is for its CPU firmware.
             m_bBootAnswer = false;
             emit resultChanged(StationResult::BootSent,
-                               tr("The boot loader was sent. Restart the receiver, then Update "
-                                  "again to send the CPU firmware."),
+                               tr("Boot loader sent: restart the receiver, then Update again to "
+                                  "send the CPU firmware."),
                                {});
             break;
         case UpdateOutcome::NoFirmware:
+        case UpdateOutcome::Unconfirmed:
             Fail(message);
             break;
         case UpdateOutcome::LinkLost:
             Fail(tr("The line was lost."), message);
             break;
+        case UpdateOutcome::Interrupted:
+            // The close that follows a failure cuts off what was under way;
+            // it is no news.
+            if (!m_bFailed) Fail(message);
+            break;
     }
 }
 
-void CStationWorker::OnSilence() {
-    QString text = tr("The receiver sent nothing for %1 s.").arg(m_silence.interval() / 1000);
+void CStationWorker::OnStalled(EnginePhase phase, qint64 silentMs) {
+    // Between runs a receiver may stay silent as long as it likes.
+    if (phase != EnginePhase::Polling && phase != EnginePhase::AwaitingStart &&
+        phase != EnginePhase::Sending)
+        return;
+    QString text = tr("The receiver sent nothing for %1 s.").arg(silentMs / 1000);
     if (!m_strLastError.isEmpty()) text += QLatin1Char(' ') + m_strLastError;
     Fail(text);
 }
@@ -150,7 +160,7 @@ void CStationWorker::OnSilence() {
 // A failed row is closed, so that Connect tries again with a fresh line; the
 // close waits until the engine's handler that reported the failure is done.
 void CStationWorker::Fail(const QString& text, const QString& detail) {
-    m_silence.stop();
+    m_bFailed = true;
     emit resultChanged(StationResult::Failed, text.simplified(), detail.simplified());
     QTimer::singleShot(0, this, &CStationWorker::Disconnect);
 }

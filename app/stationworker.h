@@ -21,7 +21,9 @@ struct StationEngineState {
     bool polling = false;
     bool sending = false;
     bool awaiting = false;
-    QString serialNumber;  // from the version record
+    bool underWay = false;  // from the restart until the outcome
+    qint64 writingMs = -1;  // the receiver writes its flash, this long so far
+    QString serialNumber;   // from the version record
     QString versions;
     qint64 position = 0;
     qint64 maximum = 0;
@@ -33,8 +35,8 @@ struct StationEngineState {
 enum class StationResult { None, Completed, BootSent, Failed };
 
 // One station row's engine and everything that must run on the engine's
-// thread: the link, the row's answer to "Update boot?", and a watchdog for a
-// receiver that stops answering. Each row has a thread of its own because
+// thread: the link and the row's answer to "Update boot?". A receiver that
+// stops answering while a run is under way fails the row. Each row has a thread of its own because
 // the engine waits the protocol's pauses on its own thread (up to half a
 // second at the end of a transfer): in a shared thread one row would hold
 // up every other row and the window.
@@ -47,7 +49,7 @@ class CStationWorker : public QObject, private IPrompter {
 
 public:
     CStationWorker(UpdateEngine::LinkFactory makeLink, CLinkChoice choice, FirmwarePackage package,
-                   int silenceSeconds);
+                   int silenceSeconds, int completionSeconds);
     ~CStationWorker() override;  // disconnects; on the row's thread
 
     void Connect();
@@ -76,7 +78,7 @@ private:
     void OnEngineState();
     void OnProgress(int position, int maximum);
     void OnFinished(UpdateOutcome outcome, const QString& message);
-    void OnSilence();
+    void OnStalled(EnginePhase phase, qint64 silentMs);
     void Fail(const QString& text, const QString& detail = {});
 
     // IPrompter: the engine's questions and boxes, never shown.
@@ -89,7 +91,10 @@ private:
     FirmwarePackage m_package;
     std::unique_ptr<UpdateEngine> m_pEngine;
     std::atomic<bool> m_bBootAnswer{false};
-    QTimer m_silence{this};  // a child, so it moves to the row's thread with the worker
+    int m_nSilenceSeconds;
+    int m_nCompletionSeconds;
+    bool m_bFailed = false;  // this run's result is out; the close that follows says nothing
+    qint64 m_nWritingMs = -1;
     QElapsedTimer m_progressClock;
     QString m_strLastLine;   // the engine's latest line
     QString m_strLastError;  // the latest error box of this run, not shown

@@ -38,7 +38,11 @@ void UpdateEngine::SetProgress(std::uint32_t position) {
 // ----------------------------------------------------------------- restart
 
 void UpdateEngine::OnFirmwareUpdate() {
+    // A new Update abandons whatever the last one still waited for.
     m_bSending = false;
+    m_bAwaitCompletion = false;
+    m_nRunStartMs = m_pClock->NowMs();
+    MarkActivity();
     emit restartRequested();
     if (m_choice.m_bUsb)
         RestartReceiverUsb();
@@ -47,11 +51,35 @@ void UpdateEngine::OnFirmwareUpdate() {
 }
 
 void UpdateEngine::SetLoaderBaudRate() {
-    const bool stay115200 = m_choice.m_bManualUpdate ? m_choice.m_bBaudrate115200 : m_bLoader115200;
-    if (!stay115200 && IsSerial()) {
+    if (!IsSerial()) return;
+    m_bProbingSpeed = false;
+    bool stay115200 = m_choice.m_bManualUpdate ? m_choice.m_bBaudrate115200 : m_bLoader115200;
+    if (!m_choice.m_bManualUpdate && !m_bRecordThisConnect) {
+        // Without a record the loader's speed is unknown (a receiver left in
+        // its loader answers no "log version"): where it answered before, else
+        // both speeds in turn until it answers.
+        if (m_nLoaderBaud != 0) {
+            stay115200 = m_nLoaderBaud == 115200;
+        } else {
+            stay115200 = false;
+            m_bProbingSpeed = true;
+            m_nPollsAtSpeed = 0;
+        }
+    }
+    if (!stay115200) {
         SetSpeed(9600);
         ProtocolWait(100);
     }
+}
+
+void UpdateEngine::ProbeLoaderSpeed() {
+    // A few polls at each speed: enough for a loader that is up to answer.
+    constexpr int kPollsPerSpeed = 5;
+    if (++m_nPollsAtSpeed <= kPollsPerSpeed) return;
+    m_nPollsAtSpeed = 1;
+    SetSpeed(m_nLineBaud == 9600 ? 115200 : 9600);
+    qCDebug(lcTrace, "loader poll at %u", m_nLineBaud);
+    ProtocolWait(100);
 }
 
 // The reset text at 115200, with the pauses the receiver relies on; the
@@ -95,6 +123,8 @@ void UpdateEngine::RestartReceiverUsb() {
 void UpdateEngine::ResetReceiver() {
     m_bAwaitCompletion = false;
     m_bSending = false;
+    if (m_nRunStartMs < 0) m_nRunStartMs = m_pClock->NowMs();
+    MarkActivity();
     emit restartRequested();
     // Over USB there is no serial line to send the reset text on: the loader
     // that asked for a restart is polled again as it stands.
@@ -143,6 +173,11 @@ void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
     AddLine(tr("Begin update %1...").arg(Text(m_strPartNumber)));
     if (StartsWith(m_strPartNumber, m_pConfig->seriesPrefix))
         AddLine(tr("P/N: %1").arg(Text(m_strPartNumber)));
+    // The rule asks for an FPGA image the package does not hold: the CPU
+    // image goes alone, and the operator should know it.
+    if (t.m_bHasFpga && t.m_nTotalSize == t.m_nImageSize)
+        AddLine(tr("No FPGA image in the package for %1: only the CPU image is sent.")
+                    .arg(Text(m_strPartNumber)));
     SendFirstBlock();
 }
 
@@ -191,6 +226,7 @@ void UpdateEngine::SendFirstBlock() {
         t.m_nAddress += kBlockSize;
         SendCommand(m_strLastCommand, 20);
         m_bSending = true;
+        MarkActivity();
         emit stateChanged();
     }
     SetProgress(t.m_nPos);
@@ -223,7 +259,14 @@ void UpdateEngine::SendNextBlock() {
                               : tr("Updating Firmware! please wait............."));
         emit allBlocksSent();
         ProtocolWait(500);
-        m_bAwaitCompletion = true;
+        if (m_bBootUpdate) {
+            // The receiver waits for the operator to restart it, and may
+            // report nothing: every block and the checksum were acknowledged,
+            // so the boot loader is sent. An "SC" that still comes is ignored.
+            emit finished(UpdateOutcome::BootSent, QString());
+        } else {
+            BeginFlashWrite();
+        }
         emit stateChanged();
     }
 }
@@ -233,10 +276,8 @@ void UpdateEngine::ResendLastBlock() {
 }
 
 void UpdateEngine::OnUpdateCompleted() {
-    if (m_bBootUpdate) {
-        emit finished(UpdateOutcome::BootSent, QString());
-        return;
-    }
+    if (m_bBootUpdate) return;  // its outcome came with the last acknowledgement
+    m_bAwaitCompletion = false;
     AddLine(tr("Completed!"));
     AddLine(Dashes(false));
     emit finished(UpdateOutcome::Completed, QString());

@@ -56,12 +56,15 @@ UpdateEngine::UpdateEngine(LinkFactory makeLink, const ImageConfig& config,
                            const IImageStore& store, QObject* parent)
     : QObject(parent),
       m_makeLink(std::move(makeLink)),
-      m_pNotices(std::make_unique<LinkNotices>(*this)) {
+      m_pNotices(std::make_unique<LinkNotices>(*this)),
+      m_pClock(std::make_unique<EngineClock>()) {
     SetFirmware(config, store);
     m_timerVersion.setTimerType(Qt::PreciseTimer);
     m_timerSs.setTimerType(Qt::PreciseTimer);
     connect(&m_timerVersion, &QTimer::timeout, this, [this] { OnTimer(TIMER_VERSION); });
     connect(&m_timerSs, &QTimer::timeout, this, [this] { OnTimer(TIMER_SS); });
+    // Whatever changed, the watch wakes at the moment that now matters.
+    connect(this, &UpdateEngine::stateChanged, this, &UpdateEngine::ArmWatch);
 }
 
 UpdateEngine::~UpdateEngine() {
@@ -118,6 +121,17 @@ bool UpdateEngine::OnConnect() {
     // Text left over from a record that never parsed belongs to the previous
     // receiver: it would name the next one with the old serial number.
     m_arrVersionText.clear();
+    // What the loader said belongs to the receiver of the last connection.
+    m_strPartNumber.clear();
+    m_strSerial.clear();
+    m_strPnTail.clear();
+    m_bBootUpdate = false;
+    m_transfer = CTransferState();
+    m_nProgressMax = 0;
+    m_nRunStartMs = -1;
+    m_bRecordThisConnect = false;
+    m_bHeardSinceConnect = false;
+    m_nLoaderBaud = 0;
     if (!OpenLink()) {
         emit stateChanged();
         return false;
@@ -126,11 +140,14 @@ bool UpdateEngine::OnConnect() {
         SetSpeed(115200);
         ProtocolWait(100);
     }
+    // A USB device that is not there yet gets it when it comes (OnLinkReady).
+    m_bInterfaceSent = IsLinkReady();
     WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
     StartTimer(TIMER_VERSION, 200);
     m_bIdentifying = true;
     m_nVersionTries = 0;
     m_bConnected = true;
+    MarkActivity();
     emit stateChanged();
     return true;
 }
@@ -173,16 +190,34 @@ bool UpdateEngine::OpenLink() {
 }
 
 void UpdateEngine::OnDisconnect() {
+    const bool interrupted = IsRunUnderWay();
+    CloseLink();
+    if (interrupted)
+        emit finished(UpdateOutcome::Interrupted,
+                      tr("Disconnected while the update was under way."));
+    emit stateChanged();
+}
+
+void UpdateEngine::CloseLink() {
     m_bConnected = false;
     if (m_pLink) {
         m_pLink->Close();
         m_pLink.reset();
     }
-    KillTimer(TIMER_VERSION);
-    KillTimer(TIMER_SS);
-    m_bAwaitingAt = false;
+    m_timerVersion.stop();
+    m_timerSs.stop();
     m_bIdentifying = false;
-    emit stateChanged();
+    ForgetRun();
+}
+
+void UpdateEngine::ForgetRun() {
+    // A transfer cut off by a lost line or a Disconnect must not leave the
+    // engine sending: the next Connect would show a transfer nobody runs.
+    m_bSending = false;
+    m_bAwaitCompletion = false;
+    m_bAwaitingAt = false;
+    m_bIdentifyAnswered = false;
+    m_bProbingSpeed = false;
 }
 
 void UpdateEngine::OnReceiverInfo() {
@@ -223,6 +258,7 @@ void UpdateEngine::OnTimer(int id) {
             if (++m_nVersionTries > 3) EndIdentification(false);
             break;
         case TIMER_SS:
+            if (m_bProbingSpeed) ProbeLoaderSpeed();
             if (m_pLink && !m_pLink->IsReady()) {
                 // The receiver re-enumerates when it restarts into its loader.
                 const bool ready = m_pLink->Reattach();
@@ -251,7 +287,9 @@ void UpdateEngine::WriteRaw(const std::uint8_t* bytes, std::size_t length) {
 }
 
 void UpdateEngine::SetSpeed(std::uint32_t baud) {
-    if (m_pLink) m_pLink->SetSpeed(baud);
+    if (!m_pLink) return;
+    m_pLink->SetSpeed(baud);
+    m_nLineBaud = baud;
 }
 
 bool UpdateEngine::SendCommand(const std::string& text, int delayMs) {
@@ -292,16 +330,19 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
                 qCDebug(lcTrace, "%s", qPrintable(message));
                 return;
             }
+            if (!lineLost) {
+                Prompter().ShowError(QStringLiteral("Application Error"), message);
+                return;
+            }
             // Which device and what happened stay in the list, under the
-            // transfer they ended.
-            if (lineLost) AddLine(message);
-            emit linkError(message, lineLost);
-            Prompter().ShowError(QStringLiteral("Application Error"), message);
-            if (!lineLost) return;
-            // Nothing more comes on a lost line: it is closed, so Connect
-            // works again at once (for USB, on the device plugged in anew).
-            OnDisconnect();
+            // transfer they ended. Nothing more comes on a lost line: it is
+            // closed, so Connect works again at once (for USB, on the device
+            // plugged in anew), and the run has ended before the box shows.
+            AddLine(message);
+            CloseLink();
             emit finished(UpdateOutcome::LinkLost, message);
+            emit stateChanged();
+            Prompter().ShowError(QStringLiteral("Application Error"), message);
         },
         Qt::QueuedConnection);
 }
@@ -310,8 +351,10 @@ void UpdateEngine::OnLinkReady() {
     if (!IsLinkReady()) return;  // gone again, or let go meanwhile
     qCDebug(lcTrace, "Initialize USB Device.");
     // A device that comes after Connect missed the switch to the text
-    // interface: the identification starts over on it.
-    if (m_bIdentifying) {
+    // interface: the identification starts over on it. One that was there at
+    // Connect has had it already; its notice merely came late.
+    if (m_bIdentifying && !m_bInterfaceSent) {
+        m_bInterfaceSent = true;
         WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
         m_nVersionTries = 0;
         StartTimer(TIMER_VERSION, 200);
@@ -344,6 +387,10 @@ void UpdateEngine::OnLinkData() {
         const std::size_t n = m_pLink->Read(chunk, kChunk);
         if (n == 0) break;
         chunk[n] = 0;
+        m_bHeardSinceConnect = true;
+        const bool stallSaid = m_bStallSaid;
+        MarkActivity();
+        if (stallSaid) ArmWatch();  // the receiver is back: the next silence counts
         emit bytesReceived(static_cast<int>(n));
         if (m_bIdentifying) {
             m_arrVersionText.emplace_back(reinterpret_cast<const char*>(chunk));
@@ -369,6 +416,7 @@ bool UpdateEngine::ParseVersionRecord() {
     std::memcpy(m_strFpgaVersion, record.fpga, sizeof m_strFpgaVersion);
     std::memcpy(m_strBootVersion, record.boot, sizeof m_strBootVersion);
     m_bLoader115200 = record.loader115200;
+    m_bRecordThisConnect = true;
     m_arrVersionText.clear();
     OnReceiverInfo();
     return true;
@@ -393,6 +441,11 @@ int UpdateEngine::OnIdentifyReply(const std::uint8_t* payload, unsigned length) 
     emit stateChanged();
     if (!reply) return 1;
     m_bIdentifyAnswered = true;
+    if (IsSerial()) {
+        // The loader answers here; a restart this connection asks it here again.
+        m_bProbingSpeed = false;
+        m_nLoaderBaud = m_nLineBaud;
+    }
     m_strPartNumber = reply->partNumber;
     m_strSerial = reply->serial;
     m_strPnTail = reply->tail;
@@ -408,9 +461,13 @@ int UpdateEngine::OnIdentifyReply(const std::uint8_t* payload, unsigned length) 
 }
 
 int UpdateEngine::OnStartReply() {
-    // Only the answer to our own "AT" starts a transfer; a repeated one
-    // arriving while blocks go out would start it a second time.
-    if (!m_bAwaitingAt && m_bSending) return 1;
+    // Only the answer to our own "AT" starts a transfer. A late one (Update
+    // was given again meanwhile) would start it in the middle of the poll,
+    // and a repeated one while blocks go out a second time.
+    if (!m_bAwaitingAt) {
+        qCDebug(lcTrace, "\"AT\" not awaited ignored");
+        return 1;
+    }
     m_bAwaitingAt = false;
     m_bAwaitCompletion = false;
     emit stateChanged();
@@ -419,6 +476,8 @@ int UpdateEngine::OnStartReply() {
 }
 
 void UpdateEngine::StartChosenTransfer() {
+    // Polls between blocks would be answered, and an answer taken for a new start.
+    KillTimer(TIMER_SS);
     const std::string& pn = m_strPartNumber;
     if (m_bBootUpdate)
         StartBootUpdate(static_cast<std::uint16_t>(m_mapImageIds.GetBootImage(pn)));

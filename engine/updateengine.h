@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "blocksource.h"
+#include "engineclock.h"
 #include "firmwarepackage.h"
 #include "imageconfig.h"
 #include "imagestore.h"
@@ -27,10 +28,23 @@ enum TimerId : int { TIMER_VERSION = 1, TIMER_SS = 2 };
 
 // How an update ended, for the faces that must act on it.
 enum class UpdateOutcome {
-    Completed,   // "Completed!": the receiver confirmed a CPU update
-    BootSent,    // a boot update was sent and the receiver reported back
-    NoFirmware,  // no image for the part number; nothing was sent
-    LinkLost,    // the line dropped or the device left
+    Completed,    // "Completed!": the receiver confirmed a CPU update
+    BootSent,     // every block of a boot update and its checksum were acknowledged
+    NoFirmware,   // no image for the part number; nothing was sent
+    LinkLost,     // the line dropped or the device left
+    Unconfirmed,  // the receiver did not report the end of its flash write in time
+    Interrupted,  // Disconnect while an update was under way
+};
+
+// Where a connection stands, as the faces show it and the stall rules see it.
+enum class EnginePhase {
+    Disconnected,
+    Identifying,    // the version record is asked for
+    Idle,           // connected, nothing under way
+    Polling,        // the receiver restarts; its loader is polled
+    AwaitingStart,  // "AT" sent, its answer not yet in
+    Sending,        // blocks go out
+    FlashWrite,     // everything acknowledged; the receiver writes its flash
 };
 
 // One receiver: its link, the reply parser, identification, the loader poll,
@@ -60,6 +74,14 @@ public:
     const FirmwarePackage* Package() const { return m_package ? &*m_package : nullptr; }
     // Questions and boxes; null gives a prompter that answers No and shows nothing.
     void SetPrompter(IPrompter* prompter);
+    // Silence while the receiver must answer (identifying, polling, sending)
+    // is a stall after stallMs; the flash write after the last block may take
+    // up to completionMs before the run ends unconfirmed.
+    void SetTimeouts(int stallMs, int completionMs);
+    int StallMs() const { return m_nStallMs; }
+    int CompletionMs() const { return m_nCompletionMs; }
+    // The clock the stall and the flash write are timed by.
+    void SetClock(std::unique_ptr<EngineClock> clock);
 
     // ---------------------------------------------------------- commands
     // Empties the list, opens the link, switches the text interface on and
@@ -69,6 +91,8 @@ public:
     // Restarts the receiver into its loader and polls it.
     void OnFirmwareUpdate();
     void OnReceiverInfo();
+    // A face's own line in the message list (and so in the run log).
+    void AddNote(const QString& line) { AddLine(line); }
 
     // ------------------------------------------- state the faces read
     bool IsConnected() const { return m_bConnected; }
@@ -76,6 +100,17 @@ public:
     bool IsPolling() const { return m_timerSs.isActive(); }
     bool IsSending() const { return m_bSending; }
     bool IsAwaitingCompletion() const override { return m_bAwaitCompletion; }
+    EnginePhase Phase() const;
+    // From the restart into the loader until the outcome: interrupting now
+    // may leave the receiver without working firmware.
+    bool IsRunUnderWay() const;
+    // Blocks go out, or the receiver writes its flash.
+    bool IsWritingFirmware() const { return m_bSending || m_bAwaitCompletion; }
+    // Time since the Update command (or the restart the receiver asked for
+    // that began this run), by the engine's clock.
+    std::int64_t RunElapsedMs() const;
+    // "COM3" or "USB", as messages name the link.
+    QString PortText() const;
     bool IsUsb() const { return m_choice.m_bUsb; }
     // The link can carry bytes now (a USB device may come later).
     bool IsLinkReady() const;
@@ -110,8 +145,11 @@ signals:
     void restartRequested();
     void allBlocksSent();
     void finished(UpdateOutcome outcome, const QString& message);
-    // A link step failed; the prompter has shown it as "Application Error".
-    void linkError(const QString& text, bool lineLost);
+    // The receiver has been silent for silentMs while it had to answer; said
+    // once per silence. The engine goes on waiting; a face decides.
+    void stalled(EnginePhase phase, qint64 silentMs);
+    // Once a second while the receiver writes its flash: how long so far.
+    void flashWriteWaited(qint64 waitedMs);
 
 private:
     class LinkNotices;
@@ -124,6 +162,16 @@ private:
     // the receiver's report.
     bool IsQuiet() const;
     void OnLineClosed();
+    // Closes the link and ends whatever ran on it, without an outcome.
+    void CloseLink();
+    // Clears everything a run leaves behind, so the next Connect starts clean.
+    void ForgetRun();
+
+    // The receiver's silence and the flash write (watch.cpp).
+    void MarkActivity();
+    void ArmWatch();
+    void OnWatch();
+    void BeginFlashWrite();
 
     // IFrameHandler: frame types from the receiver.
     int OnIdentifyReply(const std::uint8_t* payload, unsigned length) override;
@@ -163,6 +211,8 @@ private:
     void ResendLastBlock();
     void OnUpdateCompleted();
     void SetLoaderBaudRate();
+    // Without a record the loader's speed is unknown: the poll alternates.
+    void ProbeLoaderSpeed();
     void WriteResetText();
     void SetProgress(std::uint32_t position);
     void FirmwareMissing(const QString& message);
@@ -191,6 +241,13 @@ private:
     bool m_bLoader115200 = false;
     bool m_bConnected = false;
     int m_nVersionTries = 0;
+    bool m_bRecordThisConnect = false;  // a version record came since Connect
+    bool m_bInterfaceSent = false;      // the interface command went out since Connect
+    bool m_bHeardSinceConnect = false;  // any byte came since Connect
+    std::uint32_t m_nLineBaud = 0;      // the serial line's speed as last set
+    std::uint32_t m_nLoaderBaud = 0;    // where the loader answered this connection; 0: unknown
+    bool m_bProbingSpeed = false;       // the poll alternates 9600 and 115200
+    int m_nPollsAtSpeed = 0;
 
     // From the loader's "SS" answer.
     std::string m_strPartNumber;
@@ -213,4 +270,13 @@ private:
     // Receive path.
     int m_nLinkDataDepth = 0;
     bool m_bLinkDataDeferred = false;
+
+    // Time.
+    std::unique_ptr<EngineClock> m_pClock;
+    int m_nStallMs = 30 * 1000;
+    int m_nCompletionMs = 10 * 60 * 1000;
+    std::int64_t m_nActivityMs = 0;    // the last byte, or the start of what awaits one
+    std::int64_t m_nFlashWriteMs = 0;  // when the last acknowledgement came
+    std::int64_t m_nRunStartMs = -1;
+    bool m_bStallSaid = false;
 };

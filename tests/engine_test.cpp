@@ -11,6 +11,7 @@
 
 #include "support/event_wait.h"
 #include "support/fake_link.h"
+#include "support/manual_clock.h"
 #include "support/recording_prompter.h"
 #include "updateengine.h"
 
@@ -44,8 +45,15 @@ struct Rig {
     QStringList lines;
     std::vector<UpdateOutcome> outcomes;
     std::vector<bool> identifications;
+    std::vector<EnginePhase> stalls;
+    ManualClock* clock = nullptr;  // the stall and the flash write go by it
 
     Rig() {
+        auto manual = std::make_unique<ManualClock>();
+        clock = manual.get();
+        engine.SetClock(std::move(manual));
+        QObject::connect(&engine, &UpdateEngine::stalled,
+                         [this](EnginePhase phase) { stalls.push_back(phase); });
         store.Add("CPU", 1, Pattern(300, 1));
         store.Add("CPU", 2, Pattern(256, 2));
         store.Add("CPU", 3, Pattern(200, 3));
@@ -295,9 +303,12 @@ TEST(EngineTransfer, StrayDollarBeforeAnAcknowledgementIsSurvived) {
     EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
 }
 
-TEST(EngineTransfer, BootUpdatePatchesTheSerialAndReportsBack) {
+// The receiver waits for the operator after a boot update and may report
+// nothing: the acknowledged checksum block ends it.
+TEST(EngineTransfer, BootUpdatePatchesTheSerialAndEndsWithTheLastAcknowledgement) {
     Rig rig;
     rig.receiver.options.offerBootUpdate = true;
+    rig.receiver.completeAfterChecksum = false;
     rig.prompter.answer = true;
     Bytes boot = Pattern(300, 9);
     const std::string record = "Q4B1-XXXXXX-xxxx/ab/c..ZZZ";
@@ -460,3 +471,140 @@ TEST(EngineLink, LineClosedAfterTheConfirmationIsNoError) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transfer whose receiver keeps its report back: the engine waits for the
+// flash write, by the rig's clock.
+struct FlashWrite : Rig {
+    FlashWrite() {
+        receiver.completeAfterChecksum = false;
+        QObject::connect(&engine, &UpdateEngine::flashWriteWaited,
+                         [this](qint64 ms) { waited = ms; });
+    }
+    void Start() {
+        Connect();
+        engine.OnFirmwareUpdate();
+        ASSERT_TRUE(Wait([this] { return engine.Phase() == EnginePhase::FlashWrite; }));
+    }
+    qint64 waited = -1;
+};
+
+}  // namespace
+
+TEST(EngineTime, AFlashWriteOfMinutesIsNoStallAndTheReceiverEndsIt) {
+    FlashWrite rig;
+    rig.Start();
+    rig.clock->Advance(45'000);
+    EXPECT_TRUE(rig.stalls.empty());
+    EXPECT_TRUE(rig.outcomes.empty());
+    EXPECT_EQ(rig.waited, 45'000);
+    EXPECT_TRUE(rig.engine.IsRunUnderWay());
+    rig.receiver.Send("SC", {});
+    ASSERT_TRUE(rig.Wait([&] { return rig.Completed(); }));
+    EXPECT_EQ(rig.engine.Phase(), EnginePhase::Idle);
+}
+
+TEST(EngineTime, AFlashWriteBeyondTheCompletionTimeEndsUnconfirmed) {
+    FlashWrite rig;
+    rig.engine.SetTimeouts(30'000, 120'000);
+    rig.Start();
+    rig.clock->Advance(119'999);
+    EXPECT_TRUE(rig.outcomes.empty());
+    rig.clock->Advance(1);
+    EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Unconfirmed});
+    EXPECT_TRUE(rig.lines.last().contains("may still be writing"))
+        << rig.lines.last().toStdString();
+    EXPECT_FALSE(rig.engine.IsRunUnderWay());
+    EXPECT_TRUE(rig.stalls.empty());
+}
+
+// Silence while the receiver must answer is one stall per silence; the
+// engine goes on waiting and counts again once the receiver is back.
+TEST(EngineTime, SilenceWhileSendingIsOneStallUntilTheReceiverIsBack) {
+    HeldTransfer rig;
+    rig.Start();
+    rig.clock->Advance(29'999);
+    EXPECT_TRUE(rig.stalls.empty());
+    rig.clock->Advance(1);
+    rig.clock->Advance(60'000);
+    EXPECT_EQ(rig.stalls, std::vector<EnginePhase>{EnginePhase::Sending});
+    rig.receiver.Send("SX", {1});
+    ASSERT_TRUE(rig.Wait([&] { return rig.blocksOut == 2; }));
+    rig.clock->Advance(30'000);
+    EXPECT_EQ(rig.stalls.size(), 2u);
+    EXPECT_TRUE(rig.outcomes.empty());
+}
+
+// A receiver left in its loader answers no "log version", so its loader's
+// speed is unknown: the poll tries both.
+TEST(EngineTime, ALoaderAt115200IsFoundWithoutARecord) {
+    Rig rig;
+    rig.receiver.answerVersion = false;
+    rig.receiver.loaderBaud = 115200;
+    rig.FullUpdate();
+    EXPECT_EQ(rig.receiver.Image(21).size(), 384u);
+    const auto first9600 = std::find(rig.link->speeds.begin(), rig.link->speeds.end(), 9600u);
+    ASSERT_NE(first9600, rig.link->speeds.end()) << "9600 is tried first";
+    EXPECT_NE(std::find(first9600, rig.link->speeds.end(), 115200u), rig.link->speeds.end());
+}
+
+// An "AT" answer that comes after Update was given again starts nothing:
+// the new poll's own exchange does, once.
+TEST(EngineReplies, ALateStartAnswerStartsNoTransfer) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4X1A10";
+    rig.receiver.answerAt = false;
+    rig.Connect();
+    rig.engine.OnFirmwareUpdate();
+    ASSERT_TRUE(rig.Wait([&] { return rig.receiver.atFrames == 1; }));
+    rig.receiver.answerPolls = false;
+    rig.engine.OnFirmwareUpdate();
+    rig.receiver.Send("AT", {});
+    const int polls = rig.receiver.polls;
+    ASSERT_TRUE(rig.Wait([&] { return rig.receiver.polls > polls + 2; }));
+    EXPECT_TRUE(rig.receiver.blocks.empty());
+    rig.receiver.answerAt = true;
+    rig.receiver.answerPolls = true;
+    ASSERT_TRUE(rig.Wait([&] { return rig.Completed(); }));
+    EXPECT_EQ(rig.receiver.blocks.size(), 3u) << "two blocks and the checksum, no repeat";
+}
+
+// A Disconnect in the middle of a transfer ends it: the next Connect starts
+// clean, and a quiet hang-up then is no error.
+TEST(EngineLink, DisconnectMidTransferLeavesNothingForTheNextConnection) {
+    HeldTransfer rig;
+    rig.Start();
+    rig.engine.OnDisconnect();
+    EXPECT_EQ(rig.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Interrupted});
+    rig.Connect();
+    EXPECT_EQ(rig.engine.Phase(), EnginePhase::Idle);
+    EXPECT_TRUE(rig.engine.PartNumber().empty());
+    rig.link->Lose("WARNING: ReadFile() Failed");
+    ASSERT_TRUE(rig.Wait([&] { return !rig.engine.IsConnected(); }));
+    EXPECT_TRUE(rig.prompter.errors.isEmpty());
+    EXPECT_EQ(rig.outcomes.size(), 1u);
+}
+
+// The device was there at Connect and its ready notice comes late.
+TEST(EngineLink, OneInterfaceCommandPerConnect) {
+    Rig rig;
+    rig.UseUsb();
+    ASSERT_TRUE(rig.engine.OnConnect());
+    rig.link->Arrive();
+    ASSERT_TRUE(rig.Wait([&] { return !rig.engine.IsIdentifying(); }));
+    const auto interface =
+        std::count_if(rig.link->writes.begin(), rig.link->writes.end(),
+                      [](const Bytes& w) { return w.size() == 45 && w[0] == 'i'; });
+    EXPECT_EQ(interface, 1);
+}
+
+TEST(EngineTransfer, AnFpgaImageDueButAbsentIsSaid) {
+    Rig rig;
+    rig.receiver.options.partNumber = "Q4B2F10";
+    rig.FullUpdate();
+    EXPECT_TRUE(
+        rig.lines.contains("No FPGA image in the package for Q4B2F10: only the CPU image "
+                           "is sent."));
+    EXPECT_TRUE(rig.receiver.Image(20).empty());
+}

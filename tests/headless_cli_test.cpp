@@ -198,6 +198,7 @@ TEST_F(Cli, ExitStatusOfEachWayAReceiverCanFail) {
     }
 }
 
+// In the middle of a flash the first Ctrl-C only warns; the second stops.
 TEST_F(Cli, InterruptClosesThePortAndEndsPromptly) {
     auto sim = StartSim();
     QProcess p;
@@ -206,10 +207,20 @@ TEST_F(Cli, InterruptClosesThePortAndEndsPromptly) {
     ASSERT_TRUE(sim->WaitFor([](const qsim::SimStats& s) { return s.sxFrames > 2000; },
                              std::chrono::milliseconds(kGuardMs)));
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    ASSERT_TRUE(p.waitForFinished(10000)) << "gone soon after Ctrl-C";
+    QByteArray err;
+    p.setReadChannel(QProcess::StandardError);
+    while (!err.contains("Ctrl-C again") && p.waitForReadyRead(kGuardMs))
+        err += p.readAllStandardError();
+    ASSERT_TRUE(err.contains("Ctrl-C again")) << err.toStdString();
+    const int before = sim->Stats().sxFrames;
+    ASSERT_TRUE(sim->WaitFor([&](const qsim::SimStats& s) { return s.sxFrames > before + 100; },
+                             std::chrono::milliseconds(kGuardMs)))
+        << "the first Ctrl-C does not stop the transfer";
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000)) << "gone soon after the second Ctrl-C";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 130);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("Interrupted"));
+    EXPECT_TRUE(QString::fromUtf8(err + p.readAllStandardError()).contains("Interrupted"));
     const int blocks = sim->Stats().sxFrames;
     EXPECT_LT(blocks, 22952) << "stopped before the end";
     EXPECT_EQ(sim->Stats().completedUpdates, 0);

@@ -128,6 +128,8 @@ public:
     int answerVersionFrom = 1;    // the request that is answered first
     int versionAnswersLeft = -1;  // answers still to give; -1: no limit
     bool answerPolls = true;
+    std::uint32_t loaderBaud = 0;  // not 0: polls are heard only at this line speed
+    bool answerAt = true;
     std::function<bool(int block)> nak;  // block numbers from 1; resends are not counted
     int silentAfterBlocks = 0;           // blocks after this many get no answer
     int vxLeft = 0;                      // checksum blocks answered with "VX"
@@ -183,12 +185,14 @@ private:
     }
     void OnFrame(const qsim::SimFrame& f) {
         if (f.Is("SS")) {
+            if (loaderBaud != 0 && !m_link.speeds.empty() && m_link.speeds.back() != loaderBaud)
+                return;
             ++polls;
             pollKinds.push_back(f.kind);
             if (answerPolls) Send("SS", qsim::IdentificationPayload(options));
         } else if (f.Is("AT")) {
             ++atFrames;
-            Send("AT", {});
+            if (answerAt) Send("AT", {});
         } else if (f.Is("SX")) {
             OnBlock(f);
         }
