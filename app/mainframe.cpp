@@ -61,6 +61,10 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshTitle);
     connect(m_pView, &CUpdateView::percentChanged, this, &CMainFrame::RefreshTitle);
+    connect(&m_engine, &UpdateEngine::finished, this, [this](UpdateOutcome outcome) {
+        m_bJustUpdated = outcome == UpdateOutcome::Completed;
+    });
+    connect(&m_engine, &UpdateEngine::listCleared, this, [this] { m_bJustUpdated = false; });
     RefreshActions();
     m_pPackageLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_pPackageLabel);
@@ -98,8 +102,28 @@ void CMainFrame::OnCreate() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    const bool stationBusy = m_pStation && m_pStation->IsAnyRowUnderWay();
+    if ((m_engine.IsRunUnderWay() || stationBusy) &&
+        !Prompter().AskYesNoDefaultNo(
+            QStringLiteral("QuorvexUpdate"),
+            tr("A receiver is being updated. Quitting now interrupts its update: a receiver whose "
+               "firmware is cut off in the middle may not start again until it is updated from "
+               "its loader (Manual Update in Link Setup). Quit anyway?"))) {
+        event->ignore();
+        return;
+    }
     m_engine.OnDisconnect();
     event->accept();
+}
+
+bool CMainFrame::MayDisconnect() {
+    if (!m_engine.IsRunUnderWay()) return true;
+    return Prompter().AskYesNoDefaultNo(
+        QStringLiteral("QuorvexUpdate"),
+        tr("The receiver on %1 is being updated. Disconnecting now interrupts the update: a "
+           "receiver whose firmware is cut off in the middle may not start again until it is "
+           "updated from its loader (Manual Update in Link Setup). Disconnect anyway?")
+            .arg(m_engine.PortText()));
 }
 
 // ---------------------------------------------------------------- commands
@@ -114,6 +138,7 @@ void CMainFrame::OnConnect() {
 }
 
 void CMainFrame::OnDisconnect() {
+    if (!MayDisconnect()) return;
     // The title stays as the last link left it.
     m_engine.OnDisconnect();
 }
@@ -130,6 +155,13 @@ void CMainFrame::OnFirmwareUpdate() {
             return;
         m_bTestImageConsent = true;
     }
+    // A second click on a receiver that has just confirmed its update would
+    // flash it again for nothing.
+    if (m_bJustUpdated &&
+        !Prompter().AskYesNoDefaultNo(QStringLiteral("QuorvexUpdate"),
+                                      tr("This receiver has just been updated. Update it again?")))
+        return;
+    m_bJustUpdated = false;
     m_engine.OnFirmwareUpdate();
 }
 

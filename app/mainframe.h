@@ -129,6 +129,8 @@ private:
     void OnVisitWebSite();
 
     void ShowPackage();
+    // True when nothing is being flashed, or the operator agrees to cut it off.
+    bool MayDisconnect();
     // The window title: the link's, with the percent while blocks go out.
     void SetTitle(const QString& title);
     void RefreshTitle();
@@ -146,6 +148,7 @@ private:
     QString m_strPackageNote;          // why no package is in use, when one was remembered
     bool m_bPackageChosen = false;     // a package (or the built-in image) was chosen
     bool m_bTestImageConsent = false;  // the operator agreed to send the test image
+    bool m_bJustUpdated = false;       // this connection's receiver confirmed an update
 
     CStationWindow* m_pStation = nullptr;  // a child window, made when first opened
 };

@@ -1,10 +1,12 @@
 #include "updateview.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "engineclock.h"
 #include "updateengine.h"
 
 namespace {
@@ -12,7 +14,8 @@ namespace {
 constexpr int kRepaintMs = 16;
 }  // namespace
 
-CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent) : QWidget(parent) {
+CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent)
+    : QWidget(parent), m_engine(engine) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Message:"), this));
     m_list = new QListWidget(this);
@@ -34,7 +37,20 @@ CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent) : QWidget(parent
     layout->addWidget(m_progress);
     m_figures = new QLabel(this);
     m_figures->setObjectName(QStringLiteral("figures"));
-    layout->addWidget(m_figures);
+    m_guard = new QLabel(this);
+    m_guard->setObjectName(QStringLiteral("guard"));
+    m_guard->setStyleSheet(QStringLiteral("color: #a04000; font-weight: bold;"));
+    auto* below = new QHBoxLayout;
+    below->addWidget(m_figures, 1);
+    below->addWidget(m_guard);
+    layout->addLayout(below);
+    // The end of a run, where it cannot be missed.
+    m_outcome = new QLabel(this);
+    m_outcome->setObjectName(QStringLiteral("outcome"));
+    m_outcome->setWordWrap(true);
+    m_outcome->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_outcome->hide();
+    layout->addWidget(m_outcome);
 
     m_repaint.setSingleShot(true);
     m_repaint.setInterval(kRepaintMs);
@@ -43,6 +59,116 @@ CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent) : QWidget(parent
     connect(&engine, &UpdateEngine::lineAdded, this, &CUpdateView::AddLine);
     connect(&engine, &UpdateEngine::lastLineReplaced, this, &CUpdateView::ReplaceLastLine);
     connect(&engine, &UpdateEngine::progressChanged, this, &CUpdateView::SetProgress);
+    connect(&engine, &UpdateEngine::stateChanged, this, &CUpdateView::OnStateChanged);
+    connect(&engine, &UpdateEngine::flashWriteWaited, this, &CUpdateView::OnFlashWrite);
+    connect(&engine, &UpdateEngine::stalled, this, &CUpdateView::OnStalled);
+    connect(&engine, &UpdateEngine::finished, this, &CUpdateView::OnFinished);
+    connect(&engine, &UpdateEngine::restartRequested, m_outcome, &QLabel::hide);
+    connect(&engine, &UpdateEngine::listCleared, m_outcome, &QLabel::hide);
+}
+
+// ------------------------------------------------------------ the run's end
+
+QString CUpdateView::GuardText() const {
+    return m_guard->text();
+}
+
+QString CUpdateView::OutcomeText() const {
+    return m_outcome->isHidden() ? QString() : m_outcome->text();
+}
+
+void CUpdateView::OnStateChanged() {
+    if (!m_engine.IsRunUnderWay())
+        m_guard->clear();
+    else if (m_engine.Phase() != EnginePhase::FlashWrite)
+        m_guard->setText(tr("Do not unplug or power off the receiver"));
+}
+
+void CUpdateView::OnFlashWrite(qint64 waitedMs) {
+    m_guard->setText(tr("The receiver is writing its firmware (%1). Do not unplug or power off "
+                        "the receiver")
+                         .arg(DurationText(waitedMs)));
+}
+
+void CUpdateView::OnStalled(EnginePhase phase, qint64 silentMs) {
+    const QString port = m_engine.PortText();
+    const QString seconds = QString::number(silentMs / 1000);
+    QString line;
+    switch (phase) {
+        case EnginePhase::Polling:
+        case EnginePhase::AwaitingStart:
+            line = tr("The receiver on %1 has not answered the loader poll for %2 s. Check the "
+                      "cable and the receiver's power; a receiver left in its loader may need "
+                      "Manual Update in Link Setup. Update tries again.")
+                       .arg(port, seconds);
+            break;
+        case EnginePhase::Sending:
+            line = tr("The receiver on %1 has sent nothing for %2 s in the middle of the "
+                      "transfer. Check the cable and the receiver's power, then Update to start "
+                      "again.")
+                       .arg(port, seconds);
+            break;
+        default:
+            line = tr("The receiver on %1 has sent nothing for %2 s. Check the cable, the "
+                      "receiver's power and the port in Link Setup.")
+                       .arg(port, seconds);
+            break;
+    }
+    m_engine.AddNote(line);
+}
+
+void CUpdateView::OnFinished(UpdateOutcome outcome, const QString& message) {
+    const QString took = DurationText(m_engine.RunElapsedMs());
+    switch (outcome) {
+        case UpdateOutcome::Completed:
+            ShowOutcome(
+                tr("Completed in %1. The receiver restarts with its new firmware.").arg(took),
+                true);
+            return;
+        case UpdateOutcome::BootSent:
+            ShowOutcome(tr("Boot loader sent in %1. Restart the receiver, then Update again to "
+                           "send the CPU firmware.")
+                            .arg(took),
+                        true);
+            return;
+        case UpdateOutcome::NoFirmware:
+            ShowOutcome(tr("Nothing was sent: %1 Choose the firmware package for this receiver "
+                           "in App > Firmware Package.")
+                            .arg(message),
+                        false);
+            return;
+        case UpdateOutcome::Unconfirmed:
+            ShowOutcome(tr("Not confirmed after %1: %2").arg(took, message), false);
+            return;
+        case UpdateOutcome::LinkLost:
+        case UpdateOutcome::Interrupted:
+            ResetProgress();
+            ShowOutcome(tr("Failed after %1: %2 Check the cable and the receiver's power, then "
+                           "Connect and Update again; a receiver that no longer starts needs "
+                           "Manual Update in Link Setup.")
+                            .arg(took, message.trimmed()),
+                        false);
+            return;
+    }
+}
+
+void CUpdateView::ShowOutcome(const QString& text, bool good) {
+    m_outcome->setText(text);
+    m_outcome->setStyleSheet(good ? QStringLiteral("background: #dff0d8; color: #1e4620; "
+                                                   "padding: 6px; font-weight: bold;")
+                                  : QStringLiteral("background: #f8d7da; color: #58151c; "
+                                                   "padding: 6px; font-weight: bold;"));
+    m_outcome->show();
+    m_guard->clear();
+}
+
+void CUpdateView::ResetProgress() {
+    // An aborted run's last figures would read as if it were still going.
+    m_pendingProgress.reset();
+    m_progress->setValue(0);
+    m_clock = CProgressClock();
+    m_figures->clear();
+    emit percentChanged(0);
 }
 
 // ------------------------------------------------------------ message list

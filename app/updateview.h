@@ -9,6 +9,8 @@
 #include "progressfigures.h"
 
 class UpdateEngine;
+enum class UpdateOutcome;
+enum class EnginePhase;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -36,6 +38,10 @@ public:
     // Percent, bytes, rate and time left beside the bar.
     QString Figures();
     int Percent() const { return m_clock.Percent(); }
+    // Beside the bar while a run is under way: do not unplug.
+    QString GuardText() const;
+    // How the last run ended, in words, once it has; empty while none has.
+    QString OutcomeText() const;
 
     // Applies what waits for the next repaint.
     void Flush();
@@ -47,10 +53,20 @@ signals:
 private:
     void SetProgress(int position, int maximum);
     void Schedule();
+    void OnStateChanged();
+    void OnFlashWrite(qint64 waitedMs);
+    void OnStalled(EnginePhase phase, qint64 silentMs);
+    void OnFinished(UpdateOutcome outcome, const QString& message);
+    void ShowOutcome(const QString& text, bool good);
+    void ResetProgress();
+
+    UpdateEngine& m_engine;
 
     QProgressBar* m_progress = nullptr;
     QListWidget* m_list = nullptr;
     QLabel* m_figures = nullptr;
+    QLabel* m_guard = nullptr;
+    QLabel* m_outcome = nullptr;
     CProgressClock m_clock;
     std::optional<QString> m_pendingLastLine;
     std::optional<std::pair<int, int>> m_pendingProgress;

@@ -175,8 +175,20 @@ TEST_F(Window, EnableRulesAcrossTheStates) {
     frame->Action(ID_FIRMWARE_UPDATE)->trigger();
     ASSERT_TRUE(WaitUntil([&] { return frame->Engine().IsSending(); }));
     EXPECT_EQ(State(), (Enabled{false, true, false, true, true})) << "transfer";
+    EXPECT_EQ(view->GuardText(), QStringLiteral("Do not unplug or power off the receiver"));
+    // Disconnect in the middle of a flash asks first; No keeps it going.
+    prompter.answer = false;
+    frame->Action(ID_DISCONNECT)->trigger();
+    ASSERT_EQ(prompter.questions.size(), 1);
+    EXPECT_TRUE(prompter.questions[0].contains("interrupts the update"));
+    const int blocks = sim->Stats().sxFrames;
+    ASSERT_TRUE(WaitUntil([&] { return sim->Stats().sxFrames > blocks + 10; })) << "still sending";
+    prompter.answer = true;
     frame->Action(ID_DISCONNECT)->trigger();
     EXPECT_EQ(State(), (Enabled{true, false, true, false, false})) << "after Disconnect";
+    EXPECT_EQ(view->ProgressValue(), 0) << "an aborted run leaves no figures behind";
+    EXPECT_TRUE(view->OutcomeText().startsWith("Failed after"))
+        << view->OutcomeText().toStdString();
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board - COM200"))
         << "Disconnect keeps the title";
 }
@@ -421,9 +433,12 @@ TEST_F(Window, TheTestImageIsSentOnlyWithConsent) {
     RunUpdate();
     ASSERT_TRUE(WaitCompleted());
     EXPECT_TRUE(Lines().contains("Firmware package: built-in test image"));
+    EXPECT_TRUE(view->OutcomeText().startsWith("Completed in "))
+        << view->OutcomeText().toStdString();
     RunUpdate();
     ASSERT_TRUE(WaitCompleted(2));
-    EXPECT_EQ(prompter.questions.size(), 2) << "a yes holds for the rest of the run";
+    ASSERT_EQ(prompter.questions.size(), 3) << "a yes holds for the rest of the run";
+    EXPECT_TRUE(prompter.questions[2].contains("has just been updated"));
 }
 
 // A folder chosen in the window is checked first, used and remembered; one

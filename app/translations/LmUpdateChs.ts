@@ -211,12 +211,64 @@ Station</source>
         <translation>同时升级多台接收机
 多台升级</translation>
     </message>
+    <message>
+        <source>A receiver is being updated. Quitting now interrupts its update: a receiver whose firmware is cut off in the middle may not start again until it is updated from its loader (Manual Update in Link Setup). Quit anyway?</source>
+        <translation>正在升级接收机。现在退出会中断升级：固件写到一半被中断的接收机可能无法再启动，只能从其引导程序重新升级（连接设置中的“手动升级”）。仍要退出吗？</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 is being updated. Disconnecting now interrupts the update: a receiver whose firmware is cut off in the middle may not start again until it is updated from its loader (Manual Update in Link Setup). Disconnect anyway?</source>
+        <translation>%1 上的接收机正在升级。现在断开会中断升级：固件写到一半被中断的接收机可能无法再启动，只能从其引导程序重新升级（连接设置中的“手动升级”）。仍要断开吗？</translation>
+    </message>
+    <message>
+        <source>This receiver has just been updated. Update it again?</source>
+        <translation>这台接收机刚刚升级完成。要再升级一次吗？</translation>
+    </message>
 </context>
 <context>
     <name>CUpdateView</name>
     <message>
         <source>Message:</source>
         <translation>消息：</translation>
+    </message>
+    <message>
+        <source>Do not unplug or power off the receiver</source>
+        <translation>请勿拔出接收机或断开其电源</translation>
+    </message>
+    <message>
+        <source>The receiver is writing its firmware (%1). Do not unplug or power off the receiver</source>
+        <translation>接收机正在写入固件（%1）。请勿拔出接收机或断开其电源</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 has not answered the loader poll for %2 s. Check the cable and the receiver's power; a receiver left in its loader may need Manual Update in Link Setup. Update tries again.</source>
+        <translation>%1 上的接收机已有 %2 秒未应答引导程序查询。请检查电缆和接收机电源；停留在引导程序中的接收机可能需要在连接设置中选择“手动升级”。点击升级可重试。</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 has sent nothing for %2 s in the middle of the transfer. Check the cable and the receiver's power, then Update to start again.</source>
+        <translation>%1 上的接收机在传输中途已有 %2 秒没有发送任何数据。请检查电缆和接收机电源，然后点击升级重新开始。</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 has sent nothing for %2 s. Check the cable, the receiver's power and the port in Link Setup.</source>
+        <translation>%1 上的接收机已有 %2 秒没有发送任何数据。请检查电缆、接收机电源以及连接设置中的端口。</translation>
+    </message>
+    <message>
+        <source>Completed in %1. The receiver restarts with its new firmware.</source>
+        <translation>升级完成，用时 %1。接收机将以新固件重新启动。</translation>
+    </message>
+    <message>
+        <source>Boot loader sent in %1. Restart the receiver, then Update again to send the CPU firmware.</source>
+        <translation>引导程序已发送，用时 %1。请重启接收机，然后再次升级以发送 CPU 固件。</translation>
+    </message>
+    <message>
+        <source>Nothing was sent: %1 Choose the firmware package for this receiver in App &gt; Firmware Package.</source>
+        <translation>未发送任何数据：%1 请在“应用 &gt; 固件包”中为这台接收机选择固件包。</translation>
+    </message>
+    <message>
+        <source>Not confirmed after %1: %2</source>
+        <translation>%1 后仍未确认：%2</translation>
+    </message>
+    <message>
+        <source>Failed after %1: %2 Check the cable and the receiver's power, then Connect and Update again; a receiver that no longer starts needs Manual Update in Link Setup.</source>
+        <translation>%1 后失败：%2 请检查电缆和接收机电源，然后重新连接并升级；无法再启动的接收机需要在连接设置中选择“手动升级”。</translation>
     </message>
 </context>
 <context>
@@ -367,6 +419,18 @@ Station</source>
         <source>The receiver closed the line (%1).</source>
         <translation>接收机已关闭线路（%1）。</translation>
     </message>
+    <message>
+        <source>No FPGA image in the package for %1: only the CPU image is sent.</source>
+        <translation>固件包中没有 %1 的 FPGA 镜像：只发送 CPU 镜像。</translation>
+    </message>
+    <message>
+        <source>Disconnected while the update was under way.</source>
+        <translation>升级进行中被断开。</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 has not reported the end of its flash write after %2. It may still be writing: do not power it off or unplug it, and check it once it has restarted.</source>
+        <translation>%2 后 %1 上的接收机仍未报告固件写入结束。它可能仍在写入：请勿断开电源或拔出接收机，待其重启后再检查。</translation>
+    </message>
 </context>
 <context>
     <name>CFirmwarePackageDlg</name>
@@ -417,10 +481,6 @@ Station</source>
         <translation>正在发送</translation>
     </message>
     <message>
-        <source>Finishing</source>
-        <translation>正在完成</translation>
-    </message>
-    <message>
         <source>Done</source>
         <translation>完成</translation>
     </message>
@@ -435,6 +495,14 @@ Station</source>
     <message>
         <source>Ready</source>
         <translation>就绪</translation>
+    </message>
+    <message>
+        <source>Writing firmware %1</source>
+        <translation>正在写入固件 %1</translation>
+    </message>
+    <message>
+        <source>Writing firmware</source>
+        <translation>正在写入固件</translation>
     </message>
 </context>
 <context>
@@ -523,6 +591,18 @@ Station</source>
         <source>Firmware: %1</source>
         <translation>固件：%1</translation>
     </message>
+    <message>
+        <source>Disconnect anyway?</source>
+        <translation>仍要断开吗？</translation>
+    </message>
+    <message>
+        <source>Remove the row anyway?</source>
+        <translation>仍要删除这一行吗？</translation>
+    </message>
+    <message>
+        <source>The receiver on %1 is being updated. Stopping now interrupts the update: a receiver whose firmware is cut off in the middle may not start again until it is updated from its loader. %2</source>
+        <translation>%1 上的接收机正在升级。现在停止会中断升级：固件写到一半被中断的接收机可能无法再启动，只能从其引导程序重新升级。%2</translation>
+    </message>
 </context>
 <context>
     <name>CStationWorker</name>
@@ -535,16 +615,16 @@ Station</source>
         <translation>完成！</translation>
     </message>
     <message>
-        <source>The boot loader was sent. Restart the receiver, then Update again to send the CPU firmware.</source>
-        <translation>引导程序已发送。请重启接收机，然后再次升级以发送 CPU 固件。</translation>
-    </message>
-    <message>
         <source>The line was lost.</source>
         <translation>线路已断开。</translation>
     </message>
     <message>
         <source>The receiver sent nothing for %1 s.</source>
         <translation>接收机 %1 秒内没有任何回应。</translation>
+    </message>
+    <message>
+        <source>Boot loader sent: restart the receiver, then Update again to send the CPU firmware.</source>
+        <translation>引导程序已发送：请重启接收机，然后再次升级以发送 CPU 固件。</translation>
     </message>
 </context>
 </TS>
