@@ -7,19 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "msos_descriptor.h"
 #include "usbid.h"
 
 // The receiver's device interface classes, first choice first.
 inline constexpr char kUsbInterfaceClass1[] = "{F8232E5F-6961-4033-AB35-1120751F859E}";
 inline constexpr char kUsbInterfaceClass2[] = "{47A0B4E2-37BE-4B60-AB6B-895CF1EFA99C}";
-
-// The device interface GUIDs a Microsoft OS 1.0 extended properties descriptor
-// carries ("DeviceInterfaceGUID" as a string, "DeviceInterfaceGUIDs" as a
-// multi-string), as written. Reads only within len; a malformed section ends
-// the walk.
-std::vector<std::string> ParseMsOsExtendedProperties(const std::uint8_t* data, std::size_t len);
-// Case-insensitive, braces optional.
-bool SameInterfaceClass(const std::string& a, const std::string& b);
 
 // The first present device publishing interfaceClass through its Microsoft OS
 // descriptors; "first" is the lowest bus, then the lowest address. Writes the

@@ -194,7 +194,30 @@ TEST(ParseMsOsExtendedProperties, MalformedInputStopsTheWalkWithoutReadingPastTh
     hugeSection[10] = 0xFF;
     hugeSection[11] = 0xFF;
     EXPECT_TRUE(ParseMsOsExtendedProperties(hugeSection.data(), hugeSection.size()).empty());
+    // A value length near 2^32: added to the other lengths it wrapped around
+    // and passed, and the text was read far past the buffer.
+    auto wrapping = good;
+    const std::size_t valueLengthAt = 10 + 10 + Utf16("DeviceInterfaceGUID").size() + 2;
+    for (std::size_t i = 0; i < 4; ++i) wrapping[valueLengthAt + i] = i == 0 ? 0xF2 : 0xFF;
+    EXPECT_TRUE(ParseMsOsExtendedProperties(wrapping.data(), wrapping.size()).empty());
     EXPECT_TRUE(ParseMsOsExtendedProperties(nullptr, 100).empty());
+}
+
+TEST(MsOsDescriptors, VendorCodeAndLengthOnlyFromWhatArrivedAndWhatTheyState) {
+    std::vector<std::uint8_t> os{0x12, 0x03};
+    const auto signature = Utf16("MSFT100");
+    os.insert(os.end(), signature.begin(), signature.end());
+    os.insert(os.end(), {0x42, 0x00});
+    EXPECT_EQ(MsOsVendorCode(os.data(), os.size()), 0x42);
+    EXPECT_EQ(MsOsVendorCode(os.data(), 16), std::nullopt);  // the code did not arrive
+    os[0] = 16;                                              // nor is it in the descriptor
+    EXPECT_EQ(MsOsVendorCode(os.data(), os.size()), std::nullopt);
+
+    const auto header = Descriptor({});
+    EXPECT_EQ(MsOsPropertiesLength(header.data(), header.size(), 4096), 10u);
+    const std::uint8_t huge[10] = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x01, 0x05, 0x00, 0x01, 0x00};
+    EXPECT_EQ(MsOsPropertiesLength(huge, sizeof huge, 4096), 4096u);
+    EXPECT_EQ(MsOsPropertiesLength(huge, 9, 4096), 0u);
 }
 
 TEST(SameInterfaceClass, IgnoresCaseAndBraces) {
