@@ -6,10 +6,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "engineclock.h"
 #include "imagetable.h"
+#include "textescape.h"
 
 namespace {
 
@@ -170,9 +172,12 @@ QString PackageSummary(const FirmwarePackage& package,
     auto field = [&](const char* label, const QString& value) {
         lines << QStringLiteral("%1 %2").arg(QLatin1String(label), -14).arg(value);
     };
-    field("Package:", QString::fromStdString(package.name));
-    field("Folder:", package.builtin ? QStringLiteral("(built into the program)")
-                                     : QString::fromStdString(package.folder));
+    auto shown = [](const std::string& text) {
+        return QString::fromStdString(EscapedForDisplay(text));
+    };
+    field("Package:", shown(package.name));
+    field("Folder:",
+          package.builtin ? QStringLiteral("(built into the program)") : shown(package.folder));
     field("Loader family:", QString::fromStdString(config.loaderFamily));
     field("Series:", QString::fromStdString(config.seriesPrefix));
     QStringList fpga;
@@ -185,25 +190,26 @@ QString PackageSummary(const FirmwarePackage& package,
     std::vector<std::array<QString, 4>> rows{{QStringLiteral("Part number"),
                                               QStringLiteral("Image"), QStringLiteral("Size"),
                                               QStringLiteral("SHA-256")}};
+    auto held = [&](const char* type, int id) {
+        return std::find_if(package.images.begin(), package.images.end(),
+                            [&](const PackageImage& i) {
+                                return i.type == type && i.id == static_cast<std::uint16_t>(id);
+                            });
+    };
     auto addRow = [&](const std::string& partNumber, const char* type, int id) {
-        if (id <= 0) return;
-        const auto found =
-            std::find_if(package.images.begin(), package.images.end(), [&](const PackageImage& i) {
-                return i.type == type && i.id == static_cast<std::uint16_t>(id);
-            });
-        const QString pn = QString::fromStdString(partNumber);
-        if (found == package.images.end()) {
-            // A row may name an image the package does not hold (the built-in
-            // table does); that part number then gets no update.
-            rows.push_back({pn, QStringLiteral("%1/%2.bin").arg(QLatin1String(type)).arg(id),
-                            QStringLiteral("-"), QStringLiteral("not in the package")});
-            return;
-        }
-        rows.push_back({pn, QString::fromStdString(found->file),
+        const auto found = held(type, id);
+        if (id <= 0 || found == package.images.end()) return;
+        rows.push_back({QString::fromStdString(partNumber), QString::fromStdString(found->file),
                         QString::number(static_cast<qulonglong>(found->size)),
                         QString::fromStdString(found->sha256)});
     };
+    // A part number is served when its CPU image is here. A folder package
+    // holds every image its rows name or is refused; the built-in table
+    // names images only the maker's packages hold.
+    std::size_t served = 0;
     for (const auto& [partNumber, cpuId] : config.cpuRows) {
+        if (held("CPU", cpuId) == package.images.end()) continue;
+        ++served;
         addRow(partNumber, "CPU", cpuId);
         addRow(partNumber, "FPGA", table.GetFpgaImage(partNumber));
         addRow(partNumber, "BOOT", table.GetBootImage(partNumber));
@@ -217,13 +223,21 @@ QString PackageSummary(const FirmwarePackage& package,
                   row[1].leftJustified(width[1]) + QStringLiteral("  ") +
                   row[2].rightJustified(width[2]) + QStringLiteral("  ") + row[3]);
     }
-
-    int warnings = 0;
-    for (const PackageProblem& problem : problems) {
-        if (problem.severity != PackageProblem::Severity::Warning) continue;
-        if (warnings++ == 0) lines << QString();
-        lines << QString::fromStdString(DescribeProblem(problem));
+    if (const std::size_t other = config.cpuRows.size() - served; other > 0) {
+        lines << QString();
+        lines << QStringLiteral(
+                     "The other %1 part numbers of its table name images it does not "
+                     "hold; they get no update from it.")
+                     .arg(other);
     }
+
+    std::vector<PackageProblem> warnings;
+    std::copy_if(
+        problems.begin(), problems.end(), std::back_inserter(warnings),
+        [](const PackageProblem& p) { return p.severity == PackageProblem::Severity::Warning; });
+    if (!warnings.empty()) lines << QString();
+    for (const std::string& line : DescribeProblems(warnings))
+        lines << QString::fromStdString(line);
     lines << QString();
     auto count = [](std::size_t n, const char* what) {
         return QStringLiteral("%1 %2%3")
@@ -232,8 +246,7 @@ QString PackageSummary(const FirmwarePackage& package,
             .arg(n == 1 ? QString() : QStringLiteral("s"));
     };
     lines << QStringLiteral("Valid: %1, %2, %3.")
-                 .arg(count(config.cpuRows.size(), "part number"),
-                      count(package.images.size(), "image"),
-                      count(static_cast<std::size_t>(warnings), "warning"));
+                 .arg(count(served, "part number"), count(package.images.size(), "image"),
+                      count(warnings.size(), "warning"));
     return lines.join(QLatin1Char('\n'));
 }

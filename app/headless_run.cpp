@@ -12,6 +12,7 @@
 #include "linksettings.h"
 #include "portnames.h"
 #include "settings.h"
+#include "textescape.h"
 #include "updateengine.h"
 
 namespace {
@@ -81,8 +82,8 @@ bool CHeadlessRun::TakePackage() {
     std::optional<FirmwarePackage> package =
         ResolveFirmwarePackage(m_options.firmware, m_dataDir, &problems, &reason);
     // Warnings too: the operator should see them even when the run goes on.
-    for (const PackageProblem& problem : problems)
-        m_output.Error(QString::fromStdString(DescribeProblem(problem)));
+    for (const std::string& line : DescribeProblems(problems))
+        m_output.Error(QString::fromStdString(line));
     if (!package) {
         Finish(kExitBadPackage, reason);
         return false;
@@ -262,7 +263,7 @@ std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
     problems->insert(problems->end(), found.begin(), found.end());
     if (!package)
         *reason = QStringLiteral("The firmware package %1 is not usable (%2 %3).")
-                      .arg(QString::fromStdString(folder))
+                      .arg(QString::fromStdString(EscapedForDisplay(folder)))
                       .arg(errors)
                       .arg(errors == 1 ? QStringLiteral("error") : QStringLiteral("errors"));
     return package;
@@ -275,8 +276,8 @@ int CheckFirmwarePackage(const QString& firmware, const std::string& dataDir,
     const std::optional<FirmwarePackage> package =
         ResolveFirmwarePackage(firmware, dataDir, &problems, &reason);
     if (!package) {
-        for (const PackageProblem& problem : problems)
-            output.Error(QString::fromStdString(DescribeProblem(problem)));
+        for (const std::string& line : DescribeProblems(problems))
+            output.Error(QString::fromStdString(line));
         output.Error(reason);
         return kExitBadPackage;
     }

@@ -192,7 +192,8 @@ bool CMainFrame::UsePackageFolder(const QString& folder, bool report) {
     std::vector<PackageProblem> problems;
     std::optional<FirmwarePackage> package = LoadFirmwarePackage(folder.toStdString(), &problems);
     QStringList lines;
-    for (const PackageProblem& p : problems) lines << QString::fromStdString(DescribeProblem(p));
+    for (const std::string& line : DescribeProblems(problems))
+        lines << QString::fromStdString(line);
     if (!package) {
         if (report)
             Prompter().ShowError(tr("Firmware Package"),

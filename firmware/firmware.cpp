@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 #include <set>
+#include <string>
 
 void InitFirmwareResources() {
     // Registration happens at static initialisation; this only anchors the
@@ -58,13 +59,10 @@ FirmwarePackage BuiltinFirmwarePackage() {
             for (int id : ids) {
                 const ImageBytes bytes = p.store->Find(type, static_cast<std::uint16_t>(id));
                 if (bytes.empty()) continue;  // rows name images only a real package has
+                // Named for the operator; the resource path is the program's own business.
                 p.images.push_back(
                     {type, static_cast<std::uint16_t>(id),
-                     QStringLiteral("%1/%2/%3")
-                         .arg(QLatin1String(kFirmwareRoot), QLatin1String(type))
-                         .arg(id)
-                         .toStdString(),
-                     bytes.size(),
+                     "built-in " + std::string(type) + " " + std::to_string(id), bytes.size(),
                      QCryptographicHash::hash(
                          QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
                          QCryptographicHash::Sha256)

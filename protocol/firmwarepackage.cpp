@@ -5,14 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QByteArray>
 #include <QByteArrayView>
 #include <QCryptographicHash>
 #include <QtGlobal>
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -20,6 +18,12 @@
 #include <sstream>
 #include <string_view>
 #include <system_error>
+#include <utility>
+
+#include "beneath.h"
+#include "packageimagestore.h"
+#include "sha256sums.h"
+#include "textescape.h"
 
 namespace {
 
@@ -29,32 +33,32 @@ constexpr const char* kSumsFile = "SHA256SUMS";
 // Both text files are a few kilobytes; a bigger one is not what it claims.
 constexpr std::size_t kMaxTextFile = 1u << 20;
 constexpr std::uint8_t kCpuMagic[] = {0xEE, 0xBE, 0xAD, 0xDE};
+// Files are hashed through one buffer of this size, whatever their size.
+constexpr std::size_t kHashBlock = 1u << 20;
 
 std::string Reason(int error) {
     return std::generic_category().message(error);
 }
 
-std::string Quoted(std::string_view word) {
-    constexpr std::size_t kShown = 60;
-    return "'" + std::string(word.substr(0, kShown)) + (word.size() > kShown ? "...'" : "'");
-}
+// A descriptor closed with its owner.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
 
-std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
-    return QCryptographicHash::hash(
-               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
-
-// realpath(3); empty, with errno set, when it fails.
-std::string Resolve(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return {};
-    std::string s(resolved);
-    std::free(resolved);
-    return s;
-}
+private:
+    int m_fd;
+};
 
 std::string ImagePath(int type, int id) {
     return std::string(kTypes[type]) + "/" + std::to_string(id) + ".bin";
@@ -89,109 +93,143 @@ std::map<std::string, int> CpuRowLines(std::string_view text) {
     return lines;
 }
 
-// The path a checksum line names, relative to the folder and without "."
-// parts; nullopt when it climbs out.
-std::optional<std::string> Normalized(std::string_view path) {
-    std::vector<std::string_view> parts;
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string_view part = path.substr(0, slash);
-        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-        if (part.empty() || part == ".") continue;
-        if (part != "..") {
-            parts.push_back(part);
-        } else if (parts.empty()) {
-            return std::nullopt;
-        } else {
-            parts.pop_back();
-        }
-    }
-    std::string joined;
-    for (const auto& part : parts) joined += (joined.empty() ? "" : "/") + std::string(part);
-    return joined;
+std::size_t LineCount(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) +
+           (text.empty() || text.back() == '\n' ? 0 : 1);
 }
 
-// sha256sum escapes a name holding a backslash or a line break and marks
-// the line with a leading backslash.
-std::optional<std::string> Unescaped(std::string_view path) {
-    std::string out;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (path[i] != '\\') {
-            out += path[i];
-        } else if (++i < path.size() && (path[i] == '\\' || path[i] == 'n' || path[i] == 'r')) {
-            out += path[i] == '\\' ? '\\' : path[i] == 'n' ? '\n' : '\r';
-        } else {
-            return std::nullopt;
-        }
-    }
-    return out;
+// The folder as opened, for the summary and the settings; the name given
+// when the system cannot say.
+std::string OpenedPath(int fd, const std::string& folder) {
+    std::error_code ec;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    if (!ec && path.is_absolute()) return path.string();
+    const auto absolute = std::filesystem::absolute(folder, ec);
+    return ec ? folder : absolute.lexically_normal().string();
 }
+
+// What the check learnt of one file of the package.
+struct FileFacts {
+    std::string missing;  // what its absence means
+    bool usable = false;  // found and within the limits; hashed once sha256 is set
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::uint64_t size = 0;
+    std::string sha256;
+    bool cpuMagic = false;
+};
 
 class PackageReader {
 public:
-    enum class Result { kRead, kMissing, kFailed };
+    enum class Result { kOpened, kMissing, kFailed };
 
-    PackageReader(std::string root, std::vector<PackageProblem>* problems)
-        : m_root(std::move(root)), m_problems(problems) {}
+    PackageReader(int folderFd, std::vector<PackageProblem>* problems)
+        : m_folder(folderFd), m_problems(problems) {}
 
-    const std::string& Root() const { return m_root; }
+    int Folder() const { return m_folder; }
 
     void Error(std::string file, int line, std::string message) {
         m_problems->push_back(
             {PackageProblem::Severity::Error, std::move(file), line, std::move(message)});
     }
-    void Warn(std::string file, std::string message) {
+    void Warn(std::string file, int line, std::string message) {
         m_problems->push_back(
-            {PackageProblem::Severity::Warning, std::move(file), 0, std::move(message)});
-    }
-    bool Inside(const std::string& resolved) const {
-        return resolved.size() > m_root.size() && StartsWith(resolved, m_root) &&
-               (m_root.back() == '/' || resolved[m_root.size()] == '/');
+            {PackageProblem::Severity::Warning, std::move(file), line, std::move(message)});
     }
 
-    // Reads the file at rel, reporting every failure but a plain absence,
-    // whose message depends on who wanted the file. Nothing is opened that
-    // resolves outside the folder or is bigger than limit.
-    Result Read(const std::string& rel, std::size_t limit, std::vector<std::uint8_t>* bytes) {
-        const std::string path = m_root + "/" + rel;
+    // Opens rel beneath the folder: a regular file of at most limit bytes.
+    // Every failure is reported but a plain absence, whose message depends
+    // on who wanted the file.
+    Result Open(const std::string& rel, std::uint64_t limit, Fd* fd, struct stat* st) {
+        // Non-blocking, so that a FIFO in an image's place cannot hold the open.
+        Fd opened(OpenBeneath(m_folder, rel, O_RDONLY | O_NONBLOCK));
+        if (opened.Get() < 0) {
+            const int error = errno;
+            if (error == ENOENT) return Result::kMissing;
+            if (error == ELOOP) return Failed(rel, LinkRefused(rel));
+            if (error == EXDEV) return Failed(rel, "refused: it leads out of the package folder");
+            return Failed(rel, "cannot be read: " + Reason(error));
+        }
+        if (::fstat(opened.Get(), st) != 0) return Failed(rel, "cannot be read: " + Reason(errno));
+        if (S_ISDIR(st->st_mode)) return Failed(rel, "cannot be read: " + Reason(EISDIR));
+        if (!S_ISREG(st->st_mode)) return Failed(rel, "refused: not a regular file");
+        if (static_cast<std::uint64_t>(st->st_size) > limit)
+            return Failed(rel, "refused: " + std::to_string(st->st_size) + " bytes, over the " +
+                                   std::to_string(limit) + "-byte limit");
+        *fd = std::move(opened);
+        return Result::kOpened;
+    }
+
+    Result ReadText(const std::string& rel, std::string* text) {
+        Fd fd;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0)
-            return errno == ENOENT ? Result::kMissing
-                                   : Failed(rel, "cannot be read: " + Reason(errno));
-        const std::string resolved = Resolve(path);
-        if (resolved.empty()) return Failed(rel, "cannot be read: " + Reason(errno));
-        if (!Inside(resolved))
-            return Failed(rel, "refused: a link to " + resolved + ", outside the package folder");
-        if (::stat(resolved.c_str(), &st) != 0)
-            return Failed(rel, "cannot be read: " + Reason(errno));
-        if (S_ISDIR(st.st_mode)) return Failed(rel, "cannot be read: " + Reason(EISDIR));
-        if (!S_ISREG(st.st_mode)) return Failed(rel, "refused: not a regular file");
-        if (static_cast<std::uintmax_t>(st.st_size) > limit) return TooBig(rel, st.st_size, limit);
+        const Result result = Open(rel, kMaxTextFile, &fd, &st);
+        if (result != Result::kOpened) return result;
+        text->assign(static_cast<std::size_t>(st.st_size), '\0');
+        std::size_t got = 0;
+        while (got < text->size()) {
+            const ssize_t n = ::read(fd.Get(), text->data() + got, text->size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return Failed(rel, "cannot be read: " + Reason(errno));
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        text->resize(got);
+        if (LineCount(*text) > kMaxPackageLines)
+            return Failed(rel, "refused: more than " + std::to_string(kMaxPackageLines) + " lines");
+        return Result::kOpened;
+    }
 
-        // Opened by its resolved name and not followed again, so what was
-        // checked above is what gets read.
-        const int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) return Failed(rel, "cannot be read: " + Reason(errno));
-        bytes->clear();
-        bytes->reserve(static_cast<std::size_t>(st.st_size));
-        std::uint8_t chunk[65536];
+    // First look: there, a regular file, not too big. Nothing is read yet,
+    // so a package over its limits is refused before any time is spent.
+    void Measure(const std::string& rel, FileFacts* facts) {
+        Fd fd;
+        struct stat st {};
+        const Result result = Open(rel, kMaxPackageImage, &fd, &st);
+        if (result == Result::kMissing) Error(rel, 0, facts->missing);
+        if (result != Result::kOpened) return;
+        facts->usable = true;
+        facts->device = st.st_dev;
+        facts->inode = st.st_ino;
+        facts->size = static_cast<std::uint64_t>(st.st_size);
+    }
+
+    // Reads the file the first look found, block by block, into its hash.
+    void Hash(const std::string& rel, FileFacts* facts) {
+        Fd fd;
+        struct stat st {};
+        const Result result = Open(rel, kMaxPackageImage, &fd, &st);
+        facts->usable = result == Result::kOpened && st.st_dev == facts->device &&
+                        st.st_ino == facts->inode &&
+                        static_cast<std::uint64_t>(st.st_size) == facts->size;
+        if (!facts->usable) {
+            if (result != Result::kFailed) Changed(rel);
+            return;
+        }
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        m_block.resize(kHashBlock);
+        std::uint64_t total = 0;
         for (;;) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            const ssize_t n = ::read(fd.Get(), m_block.data(), m_block.size());
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                const int error = errno;
-                ::close(fd);
-                return Failed(rel, "cannot be read: " + Reason(error));
+                facts->usable = false;
+                Error(rel, 0, "cannot be read: " + Reason(errno));
+                return;
             }
             if (n == 0) break;
-            if (bytes->size() + static_cast<std::size_t>(n) > limit) {
-                ::close(fd);
-                return TooBig(rel, bytes->size() + static_cast<std::size_t>(n), limit);
-            }
-            bytes->insert(bytes->end(), chunk, chunk + n);
+            if (total == 0)
+                facts->cpuMagic = n >= 4 && std::memcmp(m_block.data(), kCpuMagic, 4) == 0;
+            total += static_cast<std::uint64_t>(n);
+            if (total > facts->size) break;
+            hash.addData(QByteArrayView(m_block.data(), n));
         }
-        ::close(fd);
-        return Result::kRead;
+        if (total != facts->size) {
+            facts->usable = false;
+            Changed(rel);
+            return;
+        }
+        facts->sha256 = hash.result().toHex().toStdString();
     }
 
 private:
@@ -199,106 +237,88 @@ private:
         Error(rel, 0, std::move(message));
         return Result::kFailed;
     }
-    Result TooBig(const std::string& rel, std::uintmax_t size, std::size_t limit) {
-        return Failed(rel, "refused: " + std::to_string(size) + " bytes, over the " +
-                               std::to_string(limit) + "-byte limit");
+    void Changed(const std::string& rel) {
+        Error(rel, 0, "changed while the package was being checked");
+    }
+    std::string LinkRefused(const std::string& rel) const {
+        std::string target;
+        const std::string link = LinkOnPath(m_folder, rel, &target);
+        const std::string why = "; links are not followed in a package";
+        if (link.empty()) return "refused: a link on its way" + why;
+        return "refused: " + (link == rel ? std::string("a link") : link + " is a link") + " to " +
+               target + why;
     }
 
-    std::string m_root;
+    int m_folder;
     std::vector<PackageProblem>* m_problems;
-};
-
-// What has been read: each file's SHA-256, or its failure already reported.
-struct ReadFiles {
-    std::map<std::string, std::string> sha256;
-    std::set<std::string> failed;
+    std::vector<char> m_block;
 };
 
 void ListTypeFolders(PackageReader& reader, const std::set<std::pair<int, int>>* used) {
     for (int type = 0; type < 3; ++type) {
-        const std::string resolved = Resolve(reader.Root() + "/" + kTypes[type]);
-        // A folder leading outside is reported by the images read through it.
-        if (resolved.empty() || !reader.Inside(resolved)) continue;
-        DIR* dir = ::opendir(resolved.c_str());
+        const int fd = OpenBeneath(reader.Folder(), kTypes[type], O_RDONLY | O_DIRECTORY);
+        if (fd < 0) {
+            // Absent, or a link: the images read through it say so.
+            if (errno != ENOENT && errno != ELOOP)
+                reader.Warn(kTypes[type], 0,
+                            errno == ENOTDIR ? "not a folder; ignored"
+                                             : "cannot be listed: " + Reason(errno));
+            continue;
+        }
+        DIR* dir = ::fdopendir(fd);
         if (dir == nullptr) {
-            reader.Warn(kTypes[type], errno == ENOTDIR ? "not a folder; ignored"
-                                                       : "cannot be listed: " + Reason(errno));
+            reader.Warn(kTypes[type], 0, "cannot be listed: " + Reason(errno));
+            ::close(fd);
             continue;
         }
         std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            if (names.size() == kMaxPackageFiles) {
+                reader.Warn(kTypes[type], 0,
+                            "holds more than " + std::to_string(kMaxPackageFiles) +
+                                " files; only some were looked at");
+                break;
+            }
+            names.push_back(name);
+        }
         ::closedir(dir);
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
-            if (name == "." || name == "..") continue;
             const std::string rel = std::string(kTypes[type]) + "/" + name;
             if (const int id = ImageFileId(name); id == 0)
-                reader.Warn(rel, "not named <id>.bin (id 1..65535); ignored");
+                reader.Warn(rel, 0, "not named <id>.bin (id 1..65535); ignored");
             else if (used != nullptr && used->count({type, id}) == 0)
-                reader.Warn(rel, "not used by any row of images.conf; ignored");
+                reader.Warn(rel, 0, "not used by any row of images.conf; ignored");
         }
     }
 }
 
-void CheckSums(PackageReader& reader, std::string_view text, ReadFiles* files) {
-    int lineNo = 0;
-    while (!text.empty()) {
-        ++lineNo;
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (line.ends_with('\r')) line.remove_suffix(1);  // written on Windows
-        if (line.empty()) continue;
-        const bool escaped = line.front() == '\\';
-        if (escaped) line.remove_prefix(1);
-        const bool shaped =
-            line.size() > 66 &&
-            std::all_of(line.begin(), line.begin() + 64,
-                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }) &&
-            line[64] == ' ' && (line[65] == ' ' || line[65] == '*');
-        const std::optional<std::string> path = !shaped ? std::nullopt
-                                                : escaped
-                                                    ? Unescaped(line.substr(66))
-                                                    : std::optional<std::string>(line.substr(66));
-        if (!path) {
-            reader.Error(kSumsFile, lineNo, "not '<64 hex digits>  <path>' as sha256sum writes");
-            continue;
+// A row whose part number the FPGA prefixes select is sent the FPGA image
+// it names; without one it gets the CPU image alone, which is seldom meant.
+void WarnFpgaRowsWithoutImage(PackageReader& reader, const ImageConfig& config,
+                              const std::map<std::string, int>& rowLines) {
+    std::set<std::string> withFpga;
+    for (const auto& row : config.fpgaRows) withFpga.insert(row.first);
+    for (const auto& [partNumber, id] : config.cpuRows) {
+        if (withFpga.count(partNumber) != 0) continue;
+        for (const std::string& prefix : config.fpgaPrefixes) {
+            if (!StartsWith(partNumber, prefix)) continue;
+            const auto line = rowLines.find(partNumber);
+            reader.Warn(kConfigFile, line == rowLines.end() ? 0 : line->second,
+                        "part number " + partNumber + " begins with the FPGA prefix " + prefix +
+                            " but its row names no fpga= image: its update sends the CPU "
+                            "image alone");
+            break;
         }
-        if (path->front() == '/') {
-            reader.Error(kSumsFile, lineNo, "refused: " + Quoted(*path) + " is an absolute path");
-            continue;
-        }
-        const std::optional<std::string> rel = Normalized(*path);
-        if (!rel) {
-            reader.Error(kSumsFile, lineNo,
-                         "refused: " + Quoted(*path) + " leaves the package folder");
-            continue;
-        }
-        if (rel->empty()) {
-            reader.Error(kSumsFile, lineNo, Quoted(*path) + " names no file");
-            continue;
-        }
-        if (files->failed.count(*rel) != 0) continue;
-        auto known = files->sha256.find(*rel);
-        if (known == files->sha256.end()) {
-            std::vector<std::uint8_t> bytes;
-            const auto result = reader.Read(*rel, kMaxPackageImage, &bytes);
-            if (result == PackageReader::Result::kMissing)
-                reader.Error(*rel, 0,
-                             "missing, listed in SHA256SUMS line " + std::to_string(lineNo));
-            if (result != PackageReader::Result::kRead) {
-                files->failed.insert(*rel);
-                continue;
-            }
-            known = files->sha256.emplace(*rel, Sha256Hex(bytes)).first;
-        }
-        std::string want(line.substr(0, 64));
-        std::transform(want.begin(), want.end(), want.begin(),
-                       [](char c) { return static_cast<char>(std::tolower(c)); });
-        if (known->second != want)
-            reader.Error(*rel, 0,
-                         "does not match its SHA-256 in SHA256SUMS line " + std::to_string(lineNo));
     }
+}
+
+bool HasErrors(const std::vector<PackageProblem>& problems) {
+    return std::any_of(problems.begin(), problems.end(), [](const PackageProblem& p) {
+        return p.severity == PackageProblem::Severity::Error;
+    });
 }
 
 // The folder's last component as the caller named it, links not resolved.
@@ -320,10 +340,18 @@ std::string DescribeProblem(const PackageProblem& problem) {
         text += ": ";
     }
     text += problem.message;
-    // File names come from the package and may hold anything, line breaks too.
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
-    return text;
+    // File names and words come from the package and may hold anything.
+    return EscapedForDisplay(text);
+}
+
+std::vector<std::string> DescribeProblems(const std::vector<PackageProblem>& problems,
+                                          std::size_t shown) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < problems.size() && i < shown; ++i)
+        lines.push_back(DescribeProblem(problems[i]));
+    if (problems.size() > shown)
+        lines.push_back("... and " + std::to_string(problems.size() - shown) + " more not shown");
+    return lines;
 }
 
 std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
@@ -335,36 +363,35 @@ std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
         problems->push_back({PackageProblem::Severity::Error, "", 0, folder + ": " + why});
         return std::nullopt;
     };
-    const std::string root = Resolve(folder);
-    if (root.empty())
-        return folderError(errno == ENOENT ? "no such folder" : "cannot be read: " + Reason(errno));
-    if (DIR* dir = ::opendir(root.c_str())) {
-        ::closedir(dir);
-    } else {
-        return folderError(errno == ENOTDIR ? "not a folder" : "cannot be read: " + Reason(errno));
-    }
+    // The folder is taken as the operator named it, links and all; beneath
+    // it nothing is followed.
+    Fd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.Get() < 0)
+        return folderError(errno == ENOENT    ? "no such folder"
+                           : errno == ENOTDIR ? "not a folder"
+                                              : "cannot be read: " + Reason(errno));
+    const std::string rootPath = OpenedPath(root.Get(), folder);
+    PackageReader reader(root.Get(), problems);
 
-    PackageReader reader(root, problems);
-    ReadFiles files;
     ImageConfig config;
     bool configOk = false;
     std::map<std::string, int> rowLines;
-    std::vector<std::uint8_t> text;
-    switch (reader.Read(kConfigFile, kMaxTextFile, &text)) {
-        case PackageReader::Result::kMissing:
-            reader.Error(kConfigFile, 0, "missing");
-            [[fallthrough]];
-        case PackageReader::Result::kFailed:
-            files.failed.insert(kConfigFile);
-            break;
-        case PackageReader::Result::kRead: {
-            const std::string_view view(reinterpret_cast<const char*>(text.data()), text.size());
-            std::vector<std::pair<int, std::string>> errors;
-            configOk = ParseImageConfig(view, &config, &errors);
-            for (auto& [line, why] : errors) reader.Error(kConfigFile, line, std::move(why));
-            rowLines = CpuRowLines(view);
-            files.sha256[kConfigFile] = Sha256Hex(text);
-            break;
+    {
+        std::string text;
+        switch (reader.ReadText(kConfigFile, &text)) {
+            case PackageReader::Result::kMissing:
+                reader.Error(kConfigFile, 0, "missing");
+                break;
+            case PackageReader::Result::kFailed:
+                break;
+            case PackageReader::Result::kOpened: {
+                std::vector<std::pair<int, std::string>> errors;
+                configOk = ParseImageConfig(text, &config, &errors);
+                for (auto& [line, why] : errors) reader.Error(kConfigFile, line, std::move(why));
+                rowLines = CpuRowLines(text);
+                WarnFpgaRowsWithoutImage(reader, config, rowLines);
+                break;
+            }
         }
     }
 
@@ -375,32 +402,81 @@ std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
         for (const auto& [partNumber, id] : *rows[type])
             named.emplace(std::pair(type, id), rowLines[partNumber]);
 
-    auto store = std::make_shared<CMemoryImageStore>();
-    std::vector<PackageImage> images;
-    for (const auto& [key, line] : named) {
-        const auto [type, id] = key;
-        const std::string rel = ImagePath(type, id);
-        std::vector<std::uint8_t> bytes;
-        const auto result = reader.Read(rel, kMaxPackageImage, &bytes);
-        if (result == PackageReader::Result::kMissing)
-            reader.Error(rel, 0, "missing, named by images.conf line " + std::to_string(line));
-        if (result != PackageReader::Result::kRead) {
-            files.failed.insert(rel);
-            continue;
+    // Every file to read, each once: the images, then what SHA256SUMS lists.
+    std::map<std::string, FileFacts> files;
+    std::vector<std::string> order;
+    auto want = [&](const std::string& rel, std::string missing) {
+        FileFacts facts;
+        facts.missing = std::move(missing);
+        if (files.emplace(rel, std::move(facts)).second) order.push_back(rel);
+    };
+    for (const auto& [key, line] : named)
+        want(ImagePath(key.first, key.second),
+             "missing, named by images.conf line " + std::to_string(line));
+
+    bool sumsRead = false;
+    std::vector<Sha256SumsLine> sums;
+    {
+        std::string text;
+        if (reader.ReadText(kSumsFile, &text) == PackageReader::Result::kOpened) {
+            sumsRead = true;
+            std::vector<std::pair<int, std::string>> errors;
+            ParseSha256Sums(text, &sums, &errors);
+            for (auto& [line, why] : errors) reader.Error(kSumsFile, line, std::move(why));
         }
-        const std::string sha256 = Sha256Hex(bytes);
-        files.sha256[rel] = sha256;
-        if (bytes.empty()) {
+    }
+    for (const Sha256SumsLine& sum : sums)
+        want(sum.path, "missing, listed in SHA256SUMS line " + std::to_string(sum.line));
+    if (files.size() > kMaxPackageFiles) {
+        folderError("refused: it names " + std::to_string(files.size()) + " files, more than the " +
+                    std::to_string(kMaxPackageFiles) + " a package may hold");
+        return std::nullopt;
+    }
+
+    std::uint64_t total = 0;
+    for (const std::string& rel : order) {
+        FileFacts& facts = files[rel];
+        reader.Measure(rel, &facts);
+        if (facts.usable) total += facts.size;
+    }
+    if (total > kMaxPackageSize) {
+        folderError("refused: its files come to " + std::to_string(total) + " bytes, over the " +
+                    std::to_string(kMaxPackageSize) + "-byte limit of a package");
+        return std::nullopt;
+    }
+    for (const std::string& rel : order)
+        if (files[rel].usable) reader.Hash(rel, &files[rel]);
+
+    auto store = std::make_shared<CPackageImageStore>(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0));
+    std::vector<PackageImage> images;
+    std::set<std::string> listed;
+    for (const Sha256SumsLine& sum : sums) listed.insert(sum.path);
+    for (const auto& entry : named) {
+        const auto [type, id] = entry.first;
+        const std::string rel = ImagePath(type, id);
+        const FileFacts& facts = files[rel];
+        if (!facts.usable) continue;
+        if (facts.size == 0) {
             reader.Error(rel, 0, "empty");
             continue;
         }
-        if (type == 0 && !std::equal(std::begin(kCpuMagic), std::end(kCpuMagic), bytes.begin(),
-                                     bytes.begin() + std::min<std::size_t>(bytes.size(), 4)))
-            reader.Warn(rel,
+        if (sumsRead && listed.count(rel) == 0)
+            reader.Error(rel, 0,
+                         "not listed in SHA256SUMS, which must list every image a row uses");
+        if (type == 0 && !facts.cpuMagic)
+            reader.Warn(rel, 0,
                         "does not begin with EE BE AD DE; it is sent as it is (the updater does "
                         "not interpret images)");
-        images.push_back({kTypes[type], static_cast<std::uint16_t>(id), rel, bytes.size(), sha256});
-        store->Add(kTypes[type], static_cast<std::uint16_t>(id), std::move(bytes));
+        const auto size = static_cast<std::size_t>(facts.size);
+        images.push_back({kTypes[type], static_cast<std::uint16_t>(id), rel, size, facts.sha256});
+        store->Add(kTypes[type], static_cast<std::uint16_t>(id), {rel, size, facts.sha256});
+    }
+    for (const Sha256SumsLine& sum : sums) {
+        const FileFacts& facts = files[sum.path];
+        if (facts.usable && facts.sha256 != sum.sha256)
+            reader.Error(
+                sum.path, 0,
+                "does not match its SHA-256 in SHA256SUMS line " + std::to_string(sum.line));
     }
 
     // Which files are unused is only known when every row was understood.
@@ -408,17 +484,10 @@ std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
     for (const auto& entry : named) used.insert(entry.first);
     ListTypeFolders(reader, configOk ? &used : nullptr);
 
-    std::vector<std::uint8_t> sums;
-    if (reader.Read(kSumsFile, kMaxTextFile, &sums) == PackageReader::Result::kRead)
-        CheckSums(reader, {reinterpret_cast<const char*>(sums.data()), sums.size()}, &files);
-
-    if (std::any_of(problems->begin(), problems->end(), [](const PackageProblem& p) {
-            return p.severity == PackageProblem::Severity::Error;
-        }))
-        return std::nullopt;
+    if (HasErrors(*problems)) return std::nullopt;
     FirmwarePackage package;
-    package.name = FolderName(folder, root);
-    package.folder = root;
+    package.name = FolderName(folder, rootPath);
+    package.folder = rootPath;
     package.config = std::move(config);
     package.store = std::move(store);
     package.images = std::move(images);

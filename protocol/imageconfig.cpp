@@ -39,12 +39,23 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config,
     ImageConfig c;
     errors->clear();
     std::map<std::string, int> partLines;  // where each part number was first given
-    std::istringstream in{std::string(text)};
     std::string line;
     int lineNo = 0;
-    bool familyGiven = false;  // a malformed one is reported once, not as missing too
-    bool seriesGiven = false;
+    // Where each was first given: a malformed one is reported once, not as
+    // missing too, and a second one is an error rather than the winner.
+    int familyLine = 0;
+    int seriesLine = 0;
+    bool cpuGiven = false;
     auto fail = [&](std::string why) { errors->emplace_back(lineNo, std::move(why)); };
+    // Invisible in an editor, and it would make the first word unknown.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) {
+        lineNo = 1;
+        fail("begins with a byte-order mark; save the file as UTF-8 without one");
+        lineNo = 0;
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    std::istringstream in{std::string(text)};
     while (std::getline(in, line)) {
         ++lineNo;
         if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
@@ -53,18 +64,17 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config,
         if (!(words >> key)) continue;
         std::vector<std::string> args;
         for (std::string w; words >> w;) args.push_back(w);
-        if (key == "loader-family") {
-            familyGiven = true;
-            if (args.size() != 1 || args[0].size() != 4 || !IsPartNumberText(args[0]))
-                fail("loader-family takes one 4-character prefix");
+        if (key == "loader-family" || key == "series") {
+            const bool family = key == "loader-family";
+            int& first = family ? familyLine : seriesLine;
+            const std::size_t size = family ? 4 : 2;
+            if (first != 0)
+                fail(key + " given twice (first on line " + std::to_string(first) + ")");
+            else if (args.size() != 1 || args[0].size() != size || !IsPartNumberText(args[0]))
+                fail(key + " takes one " + std::to_string(size) + "-character prefix");
             else
-                c.loaderFamily = args[0];
-        } else if (key == "series") {
-            seriesGiven = true;
-            if (args.size() != 1 || args[0].size() != 2 || !IsPartNumberText(args[0]))
-                fail("series takes one 2-character prefix");
-            else
-                c.seriesPrefix = args[0];
+                (family ? c.loaderFamily : c.seriesPrefix) = args[0];
+            if (first == 0) first = lineNo;
         } else if (key == "fpga") {
             if (args.empty()) fail("fpga takes prefixes");
             for (const auto& p : args) {
@@ -74,6 +84,7 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config,
                     c.fpgaPrefixes.push_back(p);
             }
         } else if (key == "cpu") {
+            cpuGiven = true;
             if (args.size() < 2) {
                 fail("cpu takes a 7-character part number and an id");
                 continue;
@@ -115,8 +126,11 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config,
         }
     }
     lineNo = 0;
-    if (!familyGiven) fail("loader-family is required");
-    if (!seriesGiven) fail("series is required");
+    if (familyLine == 0) fail("loader-family is required");
+    if (seriesLine == 0) fail("series is required");
+    // Without one the update would restart the receiver into its loader
+    // only to find nothing to send.
+    if (!cpuGiven) fail("no cpu row: the package serves no receiver");
     *config = std::move(c);
     return errors->empty();
 }

@@ -328,8 +328,13 @@ TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
     r = Run({"--firmware", "builtin", "--check"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("Package:       built-in test image\n")) << r.out.toStdString();
-    const QRegularExpression carried("\nQ4B1C20 +\\S+ +2937712  " + Sha256(CarriedImage()) + '\n');
+    const QRegularExpression carried("\nQ4B1C20 +built-in CPU 248 +2937712  " +
+                                     Sha256(CarriedImage()) + '\n');
     EXPECT_TRUE(r.out.contains(carried)) << r.out.toStdString();
+    // Only what it serves, and no path of the program's own.
+    EXPECT_TRUE(r.out.endsWith("\nValid: 1 part number, 1 image, 0 warnings.\n"))
+        << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(":/")) << r.out.toStdString();
 
     // Broken: the problems on standard error, nothing on standard output.
     WriteFile(installed + "/images.conf", "loader-family Q4B1\nseries Q4\ncpu Q4B1C20\n");
