@@ -64,10 +64,20 @@ QString RunLogFileName(const QDateTime& when, const QString& port) {
            QStringLiteral(".log");
 }
 
-void PruneRunLogs(const QString& folder, int keep) {
+bool IsRunLogFileName(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{2}-[0-9]{2}-[0-9]{2}\\.[0-9]{3}_[A-Za-z0-"
+                       "9-]{0,64}\\.log$"));
+    return pattern.match(name).hasMatch();
+}
+
+void PruneRunLogs(const QString& folder, int keep, const QString& current) {
     const QDir dir(folder);
-    const QStringList logs =
-        dir.entryList({QStringLiteral("*.log")}, QDir::Files | QDir::Hidden, QDir::Name);
+    // Links are never the program's own, whatever their names.
+    QStringList logs =
+        dir.entryList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
+    logs.removeIf([](const QString& name) { return !IsRunLogFileName(name); });
+    if (logs.removeAll(current) > 0) --keep;
     // Another engine may prune the same folder at the same moment: a file
     // already gone is no matter.
     for (qsizetype i = 0; i < logs.size() - keep; ++i) QFile::remove(dir.filePath(logs[i]));
@@ -182,7 +192,7 @@ void CRunLog::Begin() {
             path = dir.filePath(RunLogFileName(now, port + QStringLiteral("-%1").arg(n)));
         m_file.setFileName(path);
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-            PruneRunLogs(m_folder, kKeep);
+            PruneRunLogs(m_folder, kKeep, QFileInfo(path).fileName());
         else
             Fail(m_file.errorString());
     }

@@ -17,8 +17,13 @@ QString RunLogFolder();
 // "2026-12-08_09-39-56.123_COM3-dev-ttyUSB0.log": the time first, so names
 // sort oldest first; the port made safe for a file name.
 QString RunLogFileName(const QDateTime& when, const QString& port);
-// Removes the oldest run logs in folder until at most keep are left.
-void PruneRunLogs(const QString& folder, int keep);
+// Whether a file name is one RunLogFileName gives.
+bool IsRunLogFileName(const QString& name);
+// Removes the oldest run logs in folder, by the time in their names, until
+// at most keep are left. Only files named as RunLogFileName names them are
+// counted or removed, never current (the file name of the run being
+// written): after the clock was set back the newest run has the oldest name.
+void PruneRunLogs(const QString& folder, int keep, const QString& current = {});
 
 // Writes one file per update run of an engine: every line of its message
 // list with a time stamp, the port, the package, the receiver's part and

@@ -527,17 +527,21 @@ TEST_F(RunLog, AnUnwritableFolderIsSaidOnceAndTheUpdateGoesOn) {
 
 TEST_F(RunLog, TheOldestBeyondTwoHundredAreRemoved) {
     ASSERT_TRUE(QDir().mkpath(Logs()));
-    // Older than any run of today, written out of order.
+    // Dated after any run of today, as when the clock was set back, so the
+    // new run's name is the oldest; written out of order.
     for (int i = 204; i >= 0; --i)
         WriteFile(QDir(Logs()).filePath(
-                      RunLogFileName(QDateTime(QDate(2020, 1, 1), QTime(0, 0).addSecs(i)),
+                      RunLogFileName(QDateTime(QDate(2099, 1, 1), QTime(0, 0).addSecs(i)),
                                      QStringLiteral("COM1 (/dev/ttyS0)"))),
                   "old");
-    WriteFile(QDir(Logs()).filePath("notes.txt"), "the operator's own");
+    // Others' files, a .log among them, are none of the program's business.
+    for (const char* name : {"notes.txt", "notes.log", "2000-01-01_00-00-00.000_COM1.log.txt"})
+        WriteFile(QDir(Logs()).filePath(name), "the operator's own");
     ASSERT_EQ(Run(), kExitCompleted) << err.toStdString();
-    const QStringList logs = QDir(Logs()).entryList({"*.log"}, QDir::Files, QDir::Name);
+    QStringList logs = QDir(Logs()).entryList({"*.log"}, QDir::Files, QDir::Name);
+    EXPECT_TRUE(logs.removeOne("notes.log"));
     ASSERT_EQ(logs.size(), 200);
-    EXPECT_TRUE(logs.first().startsWith("2020-01-01_00-00-06.000_")) << logs.first().toStdString();
-    EXPECT_TRUE(logs.last().contains("_COM231-")) << "the new one";
-    EXPECT_TRUE(QFile::exists(QDir(Logs()).filePath("notes.txt")));
+    EXPECT_TRUE(logs[0].contains("_COM231-")) << "the new one, kept";
+    EXPECT_TRUE(logs[1].startsWith("2099-01-01_00-00-06.000_")) << logs[1].toStdString();
+    EXPECT_EQ(QDir(Logs()).entryList({"notes.txt", "*.log.txt"}, QDir::Files).size(), 2);
 }
