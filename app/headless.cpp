@@ -18,6 +18,7 @@
 #include "headless_output.h"
 #include "headless_run.h"
 #include "linkfactory.h"
+#include "settingsfile.h"
 #include "updateengine.h"
 
 #ifndef QUORVEX_DATA_DIR
@@ -117,6 +118,9 @@ int RunHeadless(int argc, char** argv) {
         return kExitBadArguments;
     }
     if (options.check) return CheckFirmwarePackage(options.firmware, QUORVEX_DATA_DIR, output);
+    // Said before the run reads any setting.
+    if (const QString problem = SettingsFileProblem(CheckSettingsFile()); !problem.isEmpty())
+        output.Error(problem);
     if (!InstallStopSignals()) {
         output.Error(QStringLiteral("quorvexupdate: cannot watch for Ctrl-C"));
         return kExitBadArguments;

@@ -4,6 +4,8 @@
 
 #include "appinfo.h"
 #include "mainframe.h"
+#include "prompter.h"
+#include "settingsfile.h"
 #include "shellicons.h"
 
 namespace {
@@ -26,6 +28,10 @@ CIsMonApp* CIsMonApp::Current() {
 
 bool CIsMonApp::InitInstance() {
     QApplication::setWindowIcon(ProgramIcon());
+    // Before any setting is read, and in English: which language to load is
+    // one of the settings.
+    if (const QString problem = SettingsFileProblem(CheckSettingsFile()); !problem.isEmpty())
+        Prompter().ShowError(AppCaption(), problem);
     m_nLanguage = ReadLanguageSetting();
     m_pLanguage = std::make_unique<CLanguage>(m_nLanguage);
     m_pLanguage->Load();  // a missing catalogue leaves English, silently

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <QRegularExpression>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
+
+#include "settingsfile.h"
 
 unsigned ParseComNumber(const QString& text) {
     static const QRegularExpression pattern(QStringLiteral("^(?:COM)?([0-9]{1,3})$"),
@@ -23,11 +26,29 @@ unsigned ComNumberForDevice(const std::string& device, const PortOverrides& over
 }
 
 QString PortOpenFailure(int comPort, const std::string& device) {
-    if (device.empty())
-        return QStringLiteral(
-                   "Cannot open COM%1: it names no device. Give a device path, or map COM%1 "
-                   "in the settings file, group Ports.")
-            .arg(comPort);
+    if (device.empty()) {
+        // The mapping may be there and unread: say so rather than ask for it.
+        const QString head = QStringLiteral("Cannot open COM%1: it names no device. ").arg(comPort);
+        const SettingsFileCheck check = CheckSettingsFile();
+        if (!check.refusal.isEmpty())
+            return head + QStringLiteral(
+                              "The settings file, where group Ports would map it, was not "
+                              "read: %1. Give a device path.")
+                              .arg(check.refusal);
+        QStringList lost;
+        for (const UnreadableSettingsLine& line : check.unreadable)
+            if (line.group.compare(QLatin1String("Ports"), Qt::CaseInsensitive) == 0)
+                lost << QStringLiteral("line %1, %2").arg(line.line).arg(line.text);
+        if (!lost.isEmpty())
+            return head +
+                   QStringLiteral(
+                       "The settings file %1 is damaged: in group Ports, %2 could not be read. "
+                       "Repair it, or give a device path.")
+                       .arg(check.path, lost.join(QStringLiteral("; ")));
+        return head +
+               QStringLiteral("Give a device path, or map COM%1 in the settings file, group Ports.")
+                   .arg(comPort);
+    }
     const QString head =
         QStringLiteral("Cannot open COM%1 (%2): ").arg(comPort).arg(QString::fromStdString(device));
     struct stat st {};

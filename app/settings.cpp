@@ -9,10 +9,12 @@
 #include "appinfo.h"
 #include "linksettings.h"
 #include "regkeyex.h"
+#include "settingsfile.h"
 
 namespace {
 
 QString GetValue(const char* name) {
+    if (!SettingsFilesUsable()) return {};
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return {};
     QString text;
@@ -21,6 +23,7 @@ QString GetValue(const char* name) {
 }
 
 void SetValue(const char* name, const QString& text) {
+    if (!SettingsFilesUsable()) return;
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return;
     key.SetStringValue(name, text);
@@ -94,6 +97,7 @@ int ParsePortOfMonitor(const QString& text) {
 }
 
 int GetProfileInt(const QString& section, const char* entry, int defaultValue) {
+    if (!SettingsFilesUsable()) return defaultValue;
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return defaultValue;
     std::uint32_t value = 0;
@@ -102,18 +106,21 @@ int GetProfileInt(const QString& section, const char* entry, int defaultValue) {
 }
 
 bool WriteProfileInt(const QString& section, const char* entry, int value) {
+    if (!SettingsFilesUsable()) return false;
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return false;
     return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
 }
 
 QString GetFirmwarePackageFolder() {
+    if (!SettingsFilesUsable()) return {};
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
                              kApplication);
     return settings.value(QStringLiteral("Firmware/Package")).toString();
 }
 
 void SetFirmwarePackageFolder(const QString& folder) {
+    if (!SettingsFilesUsable()) return;
     // The key opens only on a store that reads and parses cleanly.
     CRegKeyEx check;
     if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Firmware")) != kRegSuccess) return;
@@ -123,6 +130,7 @@ void SetFirmwarePackageFolder(const QString& folder) {
 }
 
 QStringList GetStationPorts() {
+    if (!SettingsFilesUsable()) return {};
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
                              kApplication);
     QStringList ports;
@@ -132,6 +140,7 @@ QStringList GetStationPorts() {
 }
 
 void SetStationPorts(const QStringList& ports) {
+    if (!SettingsFilesUsable()) return;
     CRegKeyEx check;
     if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Station")) != kRegSuccess) return;
     check.Close();
@@ -140,6 +149,7 @@ void SetStationPorts(const QStringList& ports) {
 }
 
 PortOverrides LoadPortOverrides() {
+    if (!SettingsFilesUsable()) return {};
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
     settings.beginGroup(QStringLiteral("Ports"));
     PortOverrides overrides;
@@ -155,6 +165,7 @@ PortOverrides LoadPortOverrides() {
 }
 
 std::vector<UsbId> LoadConfiguredUsbIds() {
+    if (!SettingsFilesUsable()) return {};
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
                              kApplication);
     // An unquoted "a:b,c:d" in the file reads back as a string list.

@@ -7,7 +7,8 @@
 // The program's persistent settings in the user's settings store (see
 // regkeyex.h). Every accessor opens its own key and closes it before it
 // returns; failures are silent: getters give an empty text or the default,
-// setters do nothing.
+// setters do nothing. None touches a settings file that is not a regular
+// file (settingsfile.h); the faces say so once, at start.
 
 // Key shared by the maker's tools.
 inline constexpr char kSettingsKey[] = "Software\\Quorvex Solution";

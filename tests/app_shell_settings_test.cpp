@@ -1,16 +1,21 @@
 // The settings store: key access, status codes, limits, damaged files, and
 // the settings the program reads from it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <functional>
 
 #include "app_shell_store.h"
 #include "link.h"
 #include "linkfactory.h"
 #include "linksettings.h"
+#include "portnames.h"
 #include "regkeyex.h"
 #include "settings.h"
+#include "settingsfile.h"
 
 namespace {
 
@@ -206,6 +211,69 @@ TEST(Settings, UnreadableStoreGivesDefaultsSilently) {
     SetPortOfMonitor("COM4");
     EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 0), 0);
     EXPECT_TRUE(QFileInfo(store.File()).isDir());
+}
+
+// A settings file that is not a regular file is never opened (a FIFO would
+// hang the program), and a damaged one is named line by line; the port
+// error then says why a mapping is missing rather than ask for it.
+TEST(SettingsFile, RefusedOrDamagedIsSaidAndNothingHangs) {
+    const auto fifo = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path), 0600), 0);
+    };
+    const struct {
+        const char* what;
+        std::function<void(ShellStore&)> make;
+        const char* problem;  // a part of what the operator is told; "" for nothing
+        const char* portError;
+    } rows[] = {
+        {"missing", [](ShellStore&) {}, "", "Give a device path, or map COM250 in the settings"},
+        {"FIFO", [&](ShellStore& s) { fifo(s.File()); },
+         "QuorvexUpdate.ini is a FIFO, not a regular file, so no settings are read",
+         "where group Ports would map it, was not read"},
+        {"organisation's FIFO", [&](ShellStore& s) { fifo(s.Dir() + "/Quorvex Solution.ini"); },
+         "Quorvex Solution.ini is a FIFO", "was not read"},
+        {"folder", [](ShellStore& s) { QDir().mkpath(s.File()); }, "is a folder, not a regular",
+         "was not read"},
+        {"damaged",
+         [](ShellStore& s) {
+             s.WriteFile(
+                 "\xEF\xBB\xBF[Ports]\nCOM250 /dev/pts/9\nCOM9=/dev/x\n; c \"\n"
+                 "[Software]\nbad \xC2\x9B line\n=x\n");
+         },
+         "is damaged; it is not written to until it is repaired. These lines of it could not be "
+         "read:\n  line 1: <byte-order mark> before the first line\n"
+         "  line 2 in [Ports]: 'COM250 /dev/pts/9' (no =)\n"
+         "  line 6 in [Software]: 'bad \\u009b line' (no =)\n"
+         "  line 7 in [Software]: '=x' (no name before =)",
+         "is damaged: in group Ports, line 2, 'COM250 /dev/pts/9' (no =) could not be read"},
+        {"quote left open",
+         [](ShellStore& s) { s.WriteFile("[Ports]\nCOM9=\"/dev/x\nCOM250=/dev/pts/9\n"); },
+         "line 2 in [Ports]: 'COM9=\"/dev/x' (a quotation mark opened here takes in 1 more line)",
+         "in group Ports, line 2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShellStore store;
+        row.make(store);
+        const QString problem = SettingsFileProblem(CheckSettingsFile());
+        EXPECT_TRUE(*row.problem ? problem.contains(row.problem) : problem.isEmpty())
+            << problem.toStdString();
+        EXPECT_TRUE(PortOpenFailure(250, "").contains(row.portError))
+            << PortOpenFailure(250, "").toStdString();
+        // Every accessor returns; with a refused file, each gives its default
+        // and none writes.
+        SetPortOfMonitor("COM4");
+        SetStationPorts({"COM7"});
+        const QString port = GetPortOfMonitor();
+        const QStringList stationPorts = GetStationPorts();
+        const PortOverrides overrides = LoadPortOverrides();
+        if (!CheckSettingsFile().refusal.isEmpty()) {
+            EXPECT_TRUE(port.isEmpty() && stationPorts.isEmpty() && overrides.empty());
+            EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 3), 3);
+            EXPECT_FALSE(QFileInfo(store.File()).isFile());
+        }
+    }
 }
 
 // "PortOfMonitor" ----------------------------------------------------------
