@@ -486,7 +486,8 @@ std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
 
     if (HasErrors(*problems)) return std::nullopt;
     FirmwarePackage package;
-    package.name = FolderName(folder, rootPath);
+    // Only ever shown, in the window, the logs and the message list.
+    package.name = EscapedForDisplay(FolderName(folder, rootPath));
     package.folder = rootPath;
     package.config = std::move(config);
     package.store = std::move(store);

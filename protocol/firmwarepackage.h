@@ -42,7 +42,7 @@ struct PackageImage {
 // The images and their configuration, from a folder or built into the
 // program. Its store stays valid as long as any copy of the package lives.
 struct FirmwarePackage {
-    std::string name;    // the folder's name, or "built-in test image"
+    std::string name;    // the folder's name escaped for display, or "built-in test image"
     std::string folder;  // absolute path; empty for the built-in package
     bool builtin = false;
     ImageConfig config;
