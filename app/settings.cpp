@@ -13,6 +13,14 @@
 
 namespace {
 
+// Lines QSettings cannot read, some of which it reads without complaint
+// (a quotation mark left open takes in the lines after it), would be lost
+// for good by a write: a file with any is left for the operator to repair.
+bool MayWrite() {
+    const SettingsFileCheck check = CheckSettingsFile();
+    return check.refusal.isEmpty() && !check.damaged;
+}
+
 QString GetValue(const char* name) {
     if (!SettingsFilesUsable()) return {};
     CRegKeyEx key;
@@ -23,7 +31,7 @@ QString GetValue(const char* name) {
 }
 
 void SetValue(const char* name, const QString& text) {
-    if (!SettingsFilesUsable()) return;
+    if (!MayWrite()) return;
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return;
     key.SetStringValue(name, text);
@@ -106,7 +114,7 @@ int GetProfileInt(const QString& section, const char* entry, int defaultValue) {
 }
 
 bool WriteProfileInt(const QString& section, const char* entry, int value) {
-    if (!SettingsFilesUsable()) return false;
+    if (!MayWrite()) return false;
     CRegKeyEx key;
     if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return false;
     return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
@@ -120,7 +128,7 @@ QString GetFirmwarePackageFolder() {
 }
 
 void SetFirmwarePackageFolder(const QString& folder) {
-    if (!SettingsFilesUsable()) return;
+    if (!MayWrite()) return;
     // The key opens only on a store that reads and parses cleanly.
     CRegKeyEx check;
     if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Firmware")) != kRegSuccess) return;
@@ -140,7 +148,7 @@ QStringList GetStationPorts() {
 }
 
 void SetStationPorts(const QStringList& ports) {
-    if (!SettingsFilesUsable()) return;
+    if (!MayWrite()) return;
     CRegKeyEx check;
     if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Station")) != kRegSuccess) return;
     check.Close();

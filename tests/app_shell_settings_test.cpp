@@ -261,17 +261,21 @@ TEST(SettingsFile, RefusedOrDamagedIsSaidAndNothingHangs) {
             << problem.toStdString();
         EXPECT_TRUE(PortOpenFailure(250, "").contains(row.portError))
             << PortOpenFailure(250, "").toStdString();
-        // Every accessor returns; with a refused file, each gives its default
-        // and none writes.
+        // Every accessor returns; none writes to a file with a problem, and a
+        // refused one gives every default.
+        const bool refused = !CheckSettingsFile().refusal.isEmpty();
+        const QByteArray before = refused ? QByteArray() : store.ReadFile();
         SetPortOfMonitor("COM4");
         SetStationPorts({"COM7"});
         const QString port = GetPortOfMonitor();
         const QStringList stationPorts = GetStationPorts();
         const PortOverrides overrides = LoadPortOverrides();
-        if (!CheckSettingsFile().refusal.isEmpty()) {
+        if (refused) {
             EXPECT_TRUE(port.isEmpty() && stationPorts.isEmpty() && overrides.empty());
             EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 3), 3);
             EXPECT_FALSE(QFileInfo(store.File()).isFile());
+        } else if (!problem.isEmpty()) {
+            EXPECT_EQ(store.ReadFile(), before);
         }
     }
 }
