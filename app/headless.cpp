@@ -1,4 +1,4 @@
-// quorvexupdate --headless: one update without a window.
+// quorvexupdate --headless and quorvexupdate-cli: one update without a window.
 #include "headless.h"
 
 #include <fcntl.h>
@@ -61,47 +61,62 @@ int TerminalColumns() {
     return 80;
 }
 
-void PrintUsage() {
-    std::fputs(qPrintable(HeadlessUsage()), stdout);
-    std::fputs("\nWithout --headless, quorvexupdate opens its window.\n", stdout);
+const char* ProgramName(HeadlessProgram program) {
+    return program == HeadlessProgram::kCli ? "quorvexupdate-cli" : "quorvexupdate";
 }
 
-void PrintVersion() {
-    std::printf("%s %s\n", kProductName, kProgramVersion);
+void PrintUsage(HeadlessProgram program) {
+    // First, so that the rest reads the same for both programs (and their
+    // manual pages keep the exit statuses as the last section).
+    if (program == HeadlessProgram::kWindow)
+        std::fputs("Without --headless, quorvexupdate opens its window.\n", stdout);
+    const QString command = program == HeadlessProgram::kCli
+                                ? QStringLiteral("quorvexupdate-cli")
+                                : QStringLiteral("quorvexupdate --headless");
+    std::fputs(qPrintable(HeadlessUsage(command)), stdout);
+}
+
+void PrintVersion(HeadlessProgram program) {
+    if (program == HeadlessProgram::kCli)
+        std::printf("%s (%s) %s\n", ProgramName(program), kProductName, kProgramVersion);
+    else
+        std::printf("%s %s\n", kProductName, kProgramVersion);
 }
 
 }  // namespace
 
-bool PrintHelpOrVersion(int argc, char** argv) {
+bool PrintHelpOrVersion(int argc, char** argv, HeadlessProgram program) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            PrintVersion();
+            PrintVersion(program);
             return true;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage();
+            PrintUsage(program);
             return true;
         }
     }
     return false;
 }
 
-int RunHeadless(int argc, char** argv) {
+int RunHeadless(int argc, char** argv, HeadlessProgram program) {
+    const QString name = QString::fromLatin1(ProgramName(program));
     QStringList args;
     for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     HeadlessOptions options;
     QString error;
     if (!ParseHeadlessArguments(args, &options, &error)) {
-        std::fprintf(stderr, "quorvexupdate: %s\nTry 'quorvexupdate --headless --help'.\n",
-                     qPrintable(error));
+        std::fprintf(stderr, "%s: %s\nTry '%s%s --help'.\n", ProgramName(program),
+                     qPrintable(error), ProgramName(program),
+                     program == HeadlessProgram::kCli ? "" : " --headless");
         return kExitBadArguments;
     }
     if (options.help) {
-        PrintUsage();
+        PrintUsage(program);
         return kExitCompleted;
     }
     if (options.version) {
-        PrintVersion();
+        PrintVersion(program);
         return kExitCompleted;
     }
 
@@ -114,7 +129,7 @@ int RunHeadless(int argc, char** argv) {
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     CHeadlessOutput output(stdout, stderr, terminal, terminal ? TerminalColumns() : 80);
     if (!options.logFile.isEmpty() && !output.OpenLog(options.logFile, &error)) {
-        output.Error(QStringLiteral("quorvexupdate: ") + error);
+        output.Error(name + QStringLiteral(": ") + error);
         return kExitBadArguments;
     }
     if (options.check) return CheckFirmwarePackage(options.firmware, QUORVEX_DATA_DIR, output);
@@ -122,7 +137,7 @@ int RunHeadless(int argc, char** argv) {
     if (const QString problem = SettingsFileProblem(CheckSettingsFile()); !problem.isEmpty())
         output.Error(problem);
     if (!InstallStopSignals()) {
-        output.Error(QStringLiteral("quorvexupdate: cannot watch for Ctrl-C"));
+        output.Error(name + QStringLiteral(": cannot watch for Ctrl-C"));
         return kExitBadArguments;
     }
 

@@ -152,11 +152,11 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
     return true;
 }
 
-QString HeadlessUsage() {
-    return QStringLiteral(
-        "Usage: quorvexupdate --headless --firmware PACKAGE [OPTION]... PORT\n"
-        "       quorvexupdate --headless --firmware PACKAGE [OPTION]... --usb\n"
-        "       quorvexupdate --headless --firmware PACKAGE --check\n"
+QString HeadlessUsage(const QString& command) {
+    const QString usage = QStringLiteral(
+        "Usage: %1 --firmware PACKAGE [OPTION]... PORT\n"
+        "  or:  %1 --firmware PACKAGE [OPTION]... --usb\n"
+        "  or:  %1 --firmware PACKAGE --check\n"
         "Updates the firmware of one Z4 receiver without a window: connects, reads the\n"
         "receiver's version record, gives the Update command and prints every line of\n"
         "the message list on standard output.\n"
@@ -217,4 +217,5 @@ QString HeadlessUsage() {
         "  130  interrupted (SIGINT or SIGTERM); the port was closed first. While\n"
         "       blocks go out or the receiver writes its flash, the first Ctrl-C only\n"
         "       warns; a second one within 5 s stops\n");
+    return usage.arg(command);
 }

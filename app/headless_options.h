@@ -40,4 +40,5 @@ struct HeadlessOptions {
 // program). False with a one-line reason in *error on a bad command line.
 bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error);
 
-QString HeadlessUsage();
+// The --help text; command is how the program is run ("quorvexupdate-cli").
+QString HeadlessUsage(const QString& command);

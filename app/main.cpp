@@ -1,4 +1,5 @@
-// QuorvexUpdate: the window, or a headless update with --headless.
+// QuorvexUpdate: the window, or a headless update with --headless (as
+// quorvexupdate-cli runs it).
 #include <QApplication>
 #include <cstring>
 
@@ -9,9 +10,10 @@
 int main(int argc, char** argv) {
     // Before any application object: these must work without a display and
     // must not open the window, which connects at start.
-    if (PrintHelpOrVersion(argc, argv)) return 0;
+    if (PrintHelpOrVersion(argc, argv, HeadlessProgram::kWindow)) return 0;
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--headless") == 0) return RunHeadless(argc, argv);
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return RunHeadless(argc, argv, HeadlessProgram::kWindow);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));

@@ -7,24 +7,31 @@
 #
 # QUORVEX_BUILD_DIR=DIR  use the program and simulator already built in DIR
 #                        (nothing is built)
+# QUORVEX_INSTALLED=1    use the installed quorvexupdate-cli and receiver-sim
+#                        (the Debian packages; nothing is built)
 # QUORVEX_SKIP_DEPS=1    do not look for missing Debian packages
-# Extra arguments go to quorvexupdate --headless (e.g. --log FILE).
+# Extra arguments go to quorvexupdate-cli (e.g. --log FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "${QUORVEX_SKIP_DEPS:-0}" != 1 ]; then
-    scripts/install-deps.sh
-fi
-if [ -n "${QUORVEX_BUILD_DIR:-}" ]; then
-    build=$QUORVEX_BUILD_DIR
+if [ "${QUORVEX_INSTALLED:-0}" = 1 ]; then
+    program=$(command -v quorvexupdate-cli) || { echo "demo: quorvexupdate-cli is not installed" >&2; exit 1; }
+    sim=$(command -v receiver-sim) || { echo "demo: receiver-sim is not installed (package quorvexupdate-sim)" >&2; exit 1; }
 else
-    build=build
-    echo "== building (cmake, ninja) into $build/"
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-    cmake --build "$build" --target quorvexupdate receiver-sim
+    if [ "${QUORVEX_SKIP_DEPS:-0}" != 1 ]; then
+        scripts/install-deps.sh
+    fi
+    if [ -n "${QUORVEX_BUILD_DIR:-}" ]; then
+        build=$QUORVEX_BUILD_DIR
+    else
+        build=build
+        echo "== building (cmake, ninja) into $build/"
+        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+        cmake --build "$build" --target quorvexupdate-cli receiver-sim
+    fi
+    program=$build/app/quorvexupdate-cli
+    sim=$build/tools/receiver-sim
 fi
-program=$build/app/quorvexupdate
-sim=$build/tools/receiver-sim
 for f in "$program" "$sim"; do
     [ -x "$f" ] || { echo "demo: $f is missing; build it first" >&2; exit 1; }
 done
@@ -53,13 +60,14 @@ done
 [ -e "$work/receiver" ] || { echo "demo: the simulator did not start" >&2; exit 1; }
 
 # COM200 -> the simulator, in a settings file of this demo only: the user's
-# own settings are neither read nor written.
+# own settings are neither read nor written. COM1 maps to nothing, so the
+# machine's own serial console is never a candidate.
 export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/Quorvex Solution"
-printf '[Ports]\nCOM200=%s\n' "$work/receiver" > "$XDG_CONFIG_HOME/Quorvex Solution/QuorvexUpdate.ini"
+printf '[Ports]\nCOM1=\nCOM200=%s\n' "$work/receiver" > "$XDG_CONFIG_HOME/Quorvex Solution/QuorvexUpdate.ini"
 
 echo "== simulated receiver on $(head -n 1 "$work/sim.out") (COM200)"
-echo "== quorvexupdate --headless --firmware builtin COM200 $*"
+echo "== quorvexupdate-cli --firmware builtin COM200 $*"
 status=0
 "$program" --headless --firmware builtin COM200 "$@" || status=$?
 echo "== exit status $status"

@@ -1,7 +1,8 @@
-// The real program, quorvexupdate --headless, run as an operator or a script
-// runs it: against the simulated receiver on a pseudo-terminal, its exit
-// status, its output, Ctrl-C, and several receivers at once. Every run is
-// given a Qt platform that does not exist: nothing here may need a display.
+// The real program, quorvexupdate-cli, run as an operator or a script runs
+// it: against the simulated receiver on a pseudo-terminal, its exit status,
+// its output, Ctrl-C, and several receivers at once, one of them through
+// quorvexupdate --headless. Every run is given a Qt platform that does not
+// exist: nothing here may need a display.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -21,13 +22,22 @@
 #include "support/pty.h"
 #include "support/temp_settings.h"
 
-#ifndef QUORVEX_PROGRAM
-#error "the test needs the program's path"
+#if !defined(QUORVEX_PROGRAM) || !defined(QUORVEX_WINDOW_PROGRAM)
+#error "the test needs the programs' paths"
 #endif
 
 namespace {
 
 constexpr int kGuardMs = 120000;  // only against hangs
+
+// A program and the arguments that come before a test's own.
+struct Program {
+    const char* path;
+    QStringList leading;
+};
+const Program kCli{QUORVEX_PROGRAM, {}};
+const Program kWindow{QUORVEX_WINDOW_PROGRAM, {}};
+const Program kWindowHeadless{QUORVEX_WINDOW_PROGRAM, {"--headless"}};
 
 struct Result {
     int code = -1;
@@ -45,16 +55,15 @@ protected:
         return env;
     }
 
-    void Launch(QProcess& p, const QStringList& args, bool headless = true) const {
+    void Launch(QProcess& p, const QStringList& args, const Program& program = kCli) const {
         p.setProcessEnvironment(Environment());
-        p.start(QStringLiteral(QUORVEX_PROGRAM),
-                headless ? QStringList{"--headless"} + args : args);
+        p.start(QString::fromLocal8Bit(program.path), program.leading + args);
         ASSERT_TRUE(p.waitForStarted());
     }
 
-    Result Run(const QStringList& args, bool headless = true) const {
+    Result Run(const QStringList& args, const Program& program = kCli) const {
         QProcess p;
-        Launch(p, args, headless);
+        Launch(p, args, program);
         Result r;
         EXPECT_TRUE(p.waitForFinished(kGuardMs));
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -109,11 +118,17 @@ void WritePackage(const QString& folder, const QByteArray& conf,
 TEST_F(Cli, HelpVersionAndBadArguments) {
     Result r = Run({"--help"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(r.out.contains("Exit status:")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.startsWith("Usage: quorvexupdate-cli --firmware PACKAGE"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Exit status:"));
     EXPECT_TRUE(r.out.contains("  130  interrupted"));
-    r = Run({"--version"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "QuorvexUpdate 8.6.3.1\n");
+    // A --headless carried over from the window's command line is taken.
+    for (const QStringList& args :
+         {QStringList{"--version"}, QStringList{"--headless", "--version"}}) {
+        r = Run(args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, "quorvexupdate-cli (QuorvexUpdate) 8.6.3.1\n");
+    }
 
     const QStringList bad[] = {{},
                                {"COM0"},
@@ -125,7 +140,8 @@ TEST_F(Cli, HelpVersionAndBadArguments) {
         SCOPED_TRACE(args.join(' ').toStdString());
         r = Run(args);
         EXPECT_EQ(r.code, 2);
-        EXPECT_TRUE(r.err.startsWith("quorvexupdate: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("quorvexupdate-cli: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith("Try 'quorvexupdate-cli --help'.\n"));
         EXPECT_EQ(r.out, "");
     }
     r = Run({"--log", QDir(settings.Path()).filePath("no/such/dir/run.log"), "COM1"});
@@ -141,15 +157,17 @@ TEST_F(Cli, HelpAndVersionOpenNeitherTheWindowNorAPort) {
     const QStringList helps[] = {{"--help"}, {"-h"}, {"COM1", "--help"}, {"--headless", "--help"}};
     for (const QStringList& args : helps) {
         SCOPED_TRACE(args.join(' ').toStdString());
-        const Result r = Run(args, false);
+        const Result r = Run(args, kWindow);
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains("Exit status:")) << r.out.toStdString();
-        EXPECT_TRUE(r.out.contains("Without --headless, quorvexupdate opens its window."));
+        EXPECT_TRUE(
+            r.out.startsWith("Without --headless, quorvexupdate opens its window.\n"
+                             "Usage: quorvexupdate --headless --firmware PACKAGE"));
     }
     const QStringList versions[] = {{"--version"}, {"COM1", "--version", "--headless"}};
     for (const QStringList& args : versions) {
         SCOPED_TRACE(args.join(' ').toStdString());
-        const Result r = Run(args, false);
+        const Result r = Run(args, kWindow);
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, "QuorvexUpdate 8.6.3.1\n");
     }
@@ -246,8 +264,10 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
     for (int i = 0; i < kRuns; ++i) {
         runs[i] = std::make_unique<QProcess>();
         // The link path, a device path on the command line: no settings needed.
+        // The last one through the window's program, as its README shows it.
         Launch(*runs[i],
-               {"--firmware", "builtin", work.filePath(QStringLiteral("receiver%1").arg(i))});
+               {"--firmware", "builtin", work.filePath(QStringLiteral("receiver%1").arg(i))},
+               i == kRuns - 1 ? kWindowHeadless : kCli);
     }
     const QByteArray carried = CarriedImage();
     ASSERT_EQ(carried.size(), 2937712);

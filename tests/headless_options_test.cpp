@@ -115,7 +115,7 @@ TEST(HeadlessOptions, BadCommandLinesSayWhy) {
 }
 
 TEST(HeadlessOptions, UsageListsEveryExitStatus) {
-    const QString usage = HeadlessUsage();
+    const QString usage = HeadlessUsage(QStringLiteral("quorvexupdate-cli"));
     for (int code :
          {kExitCompleted, kExitBadArguments, kExitPortNotOpened, kExitNoAnswer, kExitNoFirmware,
           kExitSilent, kExitTooManyRestarts, kExitBootSent, kExitBadPackage, kExitInterrupted}) {
