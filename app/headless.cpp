@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "appinfo.h"
+#include "datafolders.h"
 #include "firmware.h"
 #include "headless_options.h"
 #include "headless_output.h"
@@ -20,10 +21,6 @@
 #include "linkfactory.h"
 #include "settingsfile.h"
 #include "updateengine.h"
-
-#ifndef QUORVEX_DATA_DIR
-#error "the installed data folder, where packages are looked for by name"
-#endif
 
 namespace {
 
@@ -132,7 +129,8 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
         output.Error(name + QStringLiteral(": ") + error);
         return kExitBadArguments;
     }
-    if (options.check) return CheckFirmwarePackage(options.firmware, QUORVEX_DATA_DIR, output);
+    if (options.check)
+        return CheckFirmwarePackage(options.firmware, FirmwareSearchFolders(), output);
     // Said before the run reads any setting.
     if (const QString problem = SettingsFileProblem(CheckSettingsFile()); !problem.isEmpty())
         output.Error(problem);
@@ -143,7 +141,7 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
 
     const CResourceImageStore store;
     UpdateEngine engine(RealLinks(), CarriedImageConfig(), store);
-    CHeadlessRun run(engine, options, output, QUORVEX_DATA_DIR);
+    CHeadlessRun run(engine, options, output, FirmwareSearchFolders());
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;

@@ -37,11 +37,11 @@ CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& o
 }  // namespace
 
 CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
-                           CHeadlessOutput& output, std::string dataDir)
+                           CHeadlessOutput& output, std::vector<std::string> searchFolders)
     : m_engine(engine),
       m_options(options),
       m_output(output),
-      m_dataDir(std::move(dataDir)),
+      m_searchFolders(std::move(searchFolders)),
       m_runLog(engine),
       m_inhibitor(engine) {
     connect(&m_runLog, &CRunLog::unwritable, this, [this](const QString& l) { m_output.Line(l); });
@@ -80,7 +80,7 @@ bool CHeadlessRun::TakePackage() {
     std::vector<PackageProblem> problems;
     QString reason;
     std::optional<FirmwarePackage> package =
-        ResolveFirmwarePackage(m_options.firmware, m_dataDir, &problems, &reason);
+        ResolveFirmwarePackage(m_options.firmware, m_searchFolders, &problems, &reason);
     // Warnings too: the operator should see them even when the run goes on.
     for (const std::string& line : DescribeProblems(problems))
         m_output.Error(QString::fromStdString(line));
@@ -223,7 +223,7 @@ void CHeadlessRun::ShowInfo(const QString& caption, const QString& text) {
 }
 
 std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
-                                                      const std::string& dataDir,
+                                                      const std::vector<std::string>& searchFolders,
                                                       std::vector<PackageProblem>* problems,
                                                       QString* reason) {
     if (firmware.isEmpty()) {
@@ -239,14 +239,13 @@ std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
     if (firmware.contains(QLatin1Char('/')) || QFileInfo::exists(firmware)) {
         folder = QFile::encodeName(firmware).toStdString();
     } else {
-        const std::vector<std::string> searched = PackageSearchFolders(dataDir);
-        const std::vector<PackageEntry> found = FindPackages(searched);
+        const std::vector<PackageEntry> found = FindPackages(searchFolders);
         const std::string name = QFile::encodeName(firmware).toStdString();
         const auto entry = std::find_if(found.begin(), found.end(),
                                         [&](const PackageEntry& e) { return e.name == name; });
         if (entry == found.end()) {
             QStringList folders;
-            for (const std::string& f : searched) folders << QString::fromStdString(f);
+            for (const std::string& f : searchFolders) folders << QString::fromStdString(f);
             *reason = QStringLiteral(
                           "No firmware package named %1 in %2. Give the package's folder with "
                           "--firmware DIR.")
@@ -269,12 +268,12 @@ std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
     return package;
 }
 
-int CheckFirmwarePackage(const QString& firmware, const std::string& dataDir,
+int CheckFirmwarePackage(const QString& firmware, const std::vector<std::string>& searchFolders,
                          CHeadlessOutput& output) {
     std::vector<PackageProblem> problems;
     QString reason;
     const std::optional<FirmwarePackage> package =
-        ResolveFirmwarePackage(firmware, dataDir, &problems, &reason);
+        ResolveFirmwarePackage(firmware, searchFolders, &problems, &reason);
     if (!package) {
         for (const std::string& line : DescribeProblems(problems))
             output.Error(QString::fromStdString(line));

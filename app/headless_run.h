@@ -32,9 +32,10 @@ class CHeadlessRun : public QObject, public IPrompter {
 
 public:
     // Gives the engine the options' link and itself as the prompter.
-    // Installed packages are looked for by name under dataDir too.
+    // Installed packages are looked for by name in searchFolders, first
+    // match first.
     CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options, CHeadlessOutput& output,
-                 std::string dataDir);
+                 std::vector<std::string> searchFolders);
     ~CHeadlessRun() override;
 
     // Gives the engine the package, then connects. Without a usable package,
@@ -69,7 +70,7 @@ private:
     UpdateEngine& m_engine;
     HeadlessOptions m_options;
     CHeadlessOutput& m_output;
-    std::string m_dataDir;
+    std::vector<std::string> m_searchFolders;
     CRunLog m_runLog;
     CSleepInhibitor m_inhibitor;
     QString m_shownError;
@@ -83,15 +84,16 @@ private:
 };
 
 // The package --firmware names: "builtin", else a folder when the text has a
-// slash or names an existing path, else an installed package of that name.
+// slash or names an existing path, else an installed package of that name
+// (the first of searchFolders that holds one).
 // Every problem found is added to problems; nothing, with *reason saying why
 // in one line, when there is no usable package.
 std::optional<FirmwarePackage> ResolveFirmwarePackage(const QString& firmware,
-                                                      const std::string& dataDir,
+                                                      const std::vector<std::string>& searchFolders,
                                                       std::vector<PackageProblem>* problems,
                                                       QString* reason);
 
 // --check: the package's summary on standard output, or its problems on
 // standard error. Opens nothing else. The exit status.
-int CheckFirmwarePackage(const QString& firmware, const std::string& dataDir,
+int CheckFirmwarePackage(const QString& firmware, const std::vector<std::string>& searchFolders,
                          CHeadlessOutput& output);

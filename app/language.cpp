@@ -1,28 +1,14 @@
 #include "language.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QTranslator>
 
 #include "appinfo.h"
 #include "prompter.h"
 #include "settings.h"
 
-#ifndef QUORVEX_DATA_DIR
-#define QUORVEX_DATA_DIR "/usr/share/quorvexupdate"
-#endif
-
 int ReadLanguageSetting() {
     return GetProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageChinese);
-}
-
-QStringList CatalogueDirectories() {
-    QStringList dirs{QCoreApplication::applicationDirPath(), QStringLiteral(QUORVEX_DATA_DIR)};
-    // An installation elsewhere than its configured prefix: bin/../share.
-    const QString relative =
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/quorvexupdate");
-    if (!dirs.contains(relative)) dirs.append(relative);
-    return dirs;
 }
 
 QString AppCaption() {

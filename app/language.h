@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <memory>
 
+#include "datafolders.h"
+
 class IPrompter;
 class QTranslator;
 
@@ -15,10 +17,6 @@ inline constexpr char kChineseCatalogue[] = "LmUpdateChs.qm";
 
 // The stored interface language ("UI"); 0, Chinese, when missing.
 int ReadLanguageSetting();
-
-// Where the catalogue is looked for, first match wins: the program's own
-// folder, then the data folder of the installation.
-QStringList CatalogueDirectories();
 
 // The application title as captions show it (without the title's trailing
 // blank, which only matters in the settings key path).

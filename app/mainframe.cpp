@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include "datafolders.h"
 #include "firmwarepackagedlg.h"
 #include "linkfactory.h"
 #include "prompter.h"
@@ -219,7 +220,7 @@ void CMainFrame::OnFirmwarePackage() {
     const QString folder = m_bPackageChosen && current && !current->builtin
                                ? QString::fromStdString(current->folder)
                                : QString();
-    CFirmwarePackageDlg dlg(FindPackages(PackageSearchFolders(QUORVEX_DATA_DIR)), folder, this);
+    CFirmwarePackageDlg dlg(FindPackages(FirmwareSearchFolders()), folder, this);
     if (dlg.exec() != QDialog::Accepted) return;
     if (dlg.Chosen().isEmpty()) {
         // Chosen by name for this run; never remembered, so a later run

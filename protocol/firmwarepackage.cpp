@@ -495,19 +495,6 @@ std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
     return package;
 }
 
-std::vector<std::string> PackageSearchFolders(const std::string& dataDir) {
-    std::vector<std::string> folders;
-    std::string data = qgetenv("XDG_DATA_HOME").toStdString();
-    // A relative value is to be ignored, as for any XDG base directory.
-    if (data.empty() || data.front() != '/') {
-        const std::string home = qgetenv("HOME").toStdString();
-        data = home.empty() ? std::string() : home + "/.local/share";
-    }
-    if (!data.empty()) folders.push_back(data + "/quorvexupdate/firmware");
-    if (!dataDir.empty()) folders.push_back(dataDir + "/firmware");
-    return folders;
-}
-
 std::vector<PackageEntry> FindPackages(const std::vector<std::string>& searchFolders) {
     std::map<std::string, std::string> found;
     for (const auto& search : searchFolders) {

@@ -73,12 +73,9 @@ inline constexpr std::size_t kMaxPackageLines = 10000;        // of images.conf,
 std::optional<FirmwarePackage> LoadFirmwarePackage(const std::string& folder,
                                                    std::vector<PackageProblem>* problems);
 
-// The folders packages are looked for in by name, first match first:
-// $XDG_DATA_HOME/quorvexupdate/firmware (~/.local/share/... when unset) and
-// dataDir/firmware (the installed data folder).
-std::vector<std::string> PackageSearchFolders(const std::string& dataDir);
-// The packages found there: each sub-folder holding an images.conf, by
-// name; a name found twice is taken from the first folder. Not validated.
+// The packages found in searchFolders: each sub-folder holding an
+// images.conf, by name; a name found twice is taken from the first folder.
+// Not validated.
 struct PackageEntry {
     std::string name;
     std::string folder;

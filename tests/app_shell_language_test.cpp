@@ -138,10 +138,12 @@ TEST_F(LanguageTest, FixedMessagesStayInTheirOwnLanguageUnderTheCatalogue) {
     EXPECT_EQ(prompter.infos, QStringList({"Quorvex Update|" + QString(kEnglishMessage)}));
 }
 
-TEST_F(LanguageTest, CatalogueLooksBesideTheProgramFirst) {
-    const QStringList dirs = CatalogueDirectories();
-    ASSERT_FALSE(dirs.isEmpty());
-    EXPECT_EQ(dirs.first(), QCoreApplication::applicationDirPath());
+TEST_F(LanguageTest, CatalogueLooksBesideTheProgramThenInItsInstallation) {
+    // Relative to the program wherever it was installed, never a configured path.
+    const QDir program(QCoreApplication::applicationDirPath());
+    EXPECT_EQ(
+        CatalogueDirectories(),
+        (QStringList{program.path(), QDir::cleanPath(program.filePath("../share/quorvexupdate"))}));
 }
 
 TEST_F(LanguageTest, LinkSetupTextsAreTranslatedExactly) {

@@ -333,11 +333,4 @@ TEST(FirmwarePackage, PackagesAreFoundByNameFirstFolderFirst) {
     for (const auto& e : FindPackages({a, b, a + "/none"}))
         found.push_back(e.name + " " + e.folder);
     EXPECT_EQ(found, (std::vector<std::string>{"w " + b + "/w", "x " + a + "/x", "y " + a + "/y"}));
-
-    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", "/xdg");
-    EXPECT_EQ(PackageSearchFolders("/usr/share/quorvexupdate"),
-              (std::vector<std::string>{"/xdg/quorvexupdate/firmware",
-                                        "/usr/share/quorvexupdate/firmware"}));
-    qputenv("XDG_DATA_HOME", xdg);
 }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <utility>
 
+#include "datafolders.h"
 #include "firmware.h"
 #include "headless_output.h"
 #include "linkfactory.h"
@@ -95,8 +96,11 @@ QStringList LogLines(const QString& path) {
 class HeadlessRun : public ::testing::Test {
 protected:
     HeadlessRun() {
-        // Installed packages are looked for here only, never in the user's own.
+        // Installed packages are looked for here only, never in the user's own
+        // or the system's.
         qputenv("XDG_DATA_HOME", work.filePath("xdg").toUtf8());
+        qputenv("XDG_DATA_DIRS",
+                (work.filePath("share1") + ':' + work.filePath("share2")).toUtf8());
     }
 
     void TearDown() override { CloseCaptures(); }
@@ -126,7 +130,7 @@ protected:
         CHeadlessOutput output(m_out, m_err, false);
         const CResourceImageStore carried;
         UpdateEngine engine(RealLinks(), CarriedImageConfig(), carried);
-        CHeadlessRun run(engine, options, output, work.filePath("data").toStdString());
+        CHeadlessRun run(engine, options, output, FirmwareSearchFolders());
         QEventLoop loop;
         QObject::connect(&run, &CHeadlessRun::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(kGuardMs, &loop, &QEventLoop::quit);
@@ -426,12 +430,18 @@ TEST_F(HeadlessRun, AnUnusablePackageEndsTheRunBeforeThePortOpens) {
 
 TEST_F(HeadlessRun, PackagesByNameFolderOrBuiltin) {
     const Bytes cpu = CpuImage(300, 1);
-    const QString data = work.filePath("data/firmware/");
+    // The user's folder, then each of XDG_DATA_DIRS in its order.
     const QString xdg = work.filePath("xdg/quorvexupdate/firmware/");
+    const QString share1 = work.filePath("share1/quorvexupdate/firmware/");
+    const QString data = work.filePath("share2/quorvexupdate/firmware/");
+    const std::vector<std::string> folders = FirmwareSearchFolders();
+    EXPECT_EQ(folders, (std::vector<std::string>{xdg.chopped(1).toStdString(),
+                                                 share1.chopped(1).toStdString(),
+                                                 data.chopped(1).toStdString()}));
     WritePackage(data + "installed", "cpu Q4B1C20 248\n", {{"CPU/248.bin", cpu}});
     WritePackage(data + "both", "cpu Q4B1C20 248\n", {{"CPU/248.bin", cpu}});
     WritePackage(xdg + "both", "cpu Q4A2C30 249\n", {{"CPU/249.bin", cpu}});
-    const std::string dataDir = work.filePath("data").toStdString();
+    WritePackage(share1 + "both", "cpu Q4A2C30 249\n", {{"CPU/249.bin", cpu}});
     struct Row {
         QString firmware;
         QString folder;  // empty: the built-in one; "-": none
@@ -447,7 +457,7 @@ TEST_F(HeadlessRun, PackagesByNameFolderOrBuiltin) {
         SCOPED_TRACE(row.firmware.toStdString());
         std::vector<PackageProblem> problems;
         QString reason;
-        const auto package = ResolveFirmwarePackage(row.firmware, dataDir, &problems, &reason);
+        const auto package = ResolveFirmwarePackage(row.firmware, folders, &problems, &reason);
         if (row.folder == "-") {
             EXPECT_FALSE(package);
             EXPECT_TRUE(reason.contains(row.firmware)) << reason.toStdString();
@@ -464,7 +474,7 @@ TEST_F(HeadlessRun, PackagesByNameFolderOrBuiltin) {
     ASSERT_TRUE(QDir::setCurrent(data));
     std::vector<PackageProblem> problems;
     QString reason;
-    const auto package = ResolveFirmwarePackage("both", dataDir, &problems, &reason);
+    const auto package = ResolveFirmwarePackage("both", folders, &problems, &reason);
     QDir::setCurrent(saved);
     ASSERT_TRUE(package) << reason.toStdString();
     EXPECT_EQ(QDir(QString::fromStdString(package->folder)).canonicalPath(),

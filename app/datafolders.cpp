@@ -1,0 +1,23 @@
+#include "datafolders.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+std::vector<std::string> FirmwareSearchFolders() {
+    std::vector<std::string> folders;
+    // The user's own folder comes first, then XDG_DATA_DIRS in its order.
+    for (QString data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        // Qt takes a relative XDG_DATA_HOME as it is; the rules say to ignore it.
+        if (QDir::isRelativePath(data)) data = QDir::homePath() + QStringLiteral("/.local/share");
+        folders.push_back(
+            QFile::encodeName(data + QStringLiteral("/quorvexupdate/firmware")).toStdString());
+    }
+    return folders;
+}
+
+QStringList CatalogueDirectories() {
+    const QString program = QCoreApplication::applicationDirPath();
+    return {program, QDir::cleanPath(program + QStringLiteral("/../share/quorvexupdate"))};
+}
