@@ -34,6 +34,7 @@ const char kUsage[] =
     "  --exit-after-update     exit once an update has been answered with \"SC\"\n"
     "  --quiet                 no event lines on stderr\n"
     "  --help                  this text\n"
+    "  --version               print the version\n"
     "\n"
     "Firmware (text dialect):\n"
     "  --serial SN             serial number in the version record (Z4A00417)\n"
@@ -84,6 +85,7 @@ enum LongOnly {
     kExitAfterUpdate,
     kQuiet,
     kHelp,
+    kVersion,
     kSerial,
     kCpu,
     kFpga,
@@ -122,6 +124,7 @@ const option kOptions[] = {{"link", required_argument, nullptr, kLink},
                            {"exit-after-update", no_argument, nullptr, kExitAfterUpdate},
                            {"quiet", no_argument, nullptr, kQuiet},
                            {"help", no_argument, nullptr, kHelp},
+                           {"version", no_argument, nullptr, kVersion},
                            {"serial", required_argument, nullptr, kSerial},
                            {"cpu-version", required_argument, nullptr, kCpu},
                            {"fpga-version", required_argument, nullptr, kFpga},
@@ -287,6 +290,9 @@ int main(int argc, char** argv) {
                 break;
             case kHelp:
                 std::fputs(kUsage, stdout);
+                return 0;
+            case kVersion:
+                std::printf("receiver-sim (QuorvexUpdate) %s\n", QUORVEX_VERSION);
                 return 0;
             case kSerial:
                 o.serialNumber = optarg;
