@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh clone: installs what is missing, then
 # builds and tests three times: a plain build, an ASan+UBSan build, and the
-# threaded link code under TSan.
+# threaded link code under TSan. As root (or with sudo) it also builds the
+# Debian packages, installs, tries and purges them (scripts/package-test.sh;
+# QUORVEX_SKIP_PACKAGES=1 leaves that out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -27,10 +29,20 @@ echo "== build"
 mkdir -p build && run build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_WERROR=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+if [ "${QUORVEX_SKIP_PACKAGES:-0}" != 1 ]; then
+    if [ "$(id -u)" -eq 0 ] || sudo -n true 2> /dev/null; then
+        echo "== Debian packages"
+        scripts/package-test.sh
+    else
+        echo "== Debian packages: skipped (needs root or sudo; scripts/package-test.sh)"
+    fi
+fi
+
 echo "== ASan+UBSan"
 export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p build-asan && run build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=address -DQUORVEX_WERROR=ON
+mkdir -p build-asan && run build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=address -DQUORVEX_WERROR=ON \
+    -DQUORVEX_MANPAGES=OFF
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosan
 
 echo "== TSan (threaded code)"
