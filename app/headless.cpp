@@ -74,6 +74,8 @@ void PrintUsage(HeadlessProgram program) {
 }
 
 void PrintVersion(HeadlessProgram program) {
+    // The window's line stays as scripts already read it; the CLI program
+    // names itself in the usual "program (package) version" form.
     if (program == HeadlessProgram::kCli)
         std::printf("%s (%s) %s\n", ProgramName(program), kProductName, kProgramVersion);
     else
