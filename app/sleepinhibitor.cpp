@@ -41,9 +41,10 @@ void CSleepInhibitor::OnStateChanged() {
         return;
     }
     // After a boot update the receiver starts the CPU firmware's transfer by
-    // itself, with no restart before it.
+    // itself, with no restart before it. A run that asked already (and was
+    // perhaps refused) does not ask again.
     const bool sending = m_pEngine->IsSending();
-    if (sending && !m_bWasSending) Acquire();
+    if (sending && !m_bWasSending && !m_bWanted) Acquire();
     m_bWasSending = sending;
 }
 

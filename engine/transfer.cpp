@@ -1,11 +1,11 @@
 // The engine's transfer side: restart into the loader, the CPU and boot
 // update starts, one block per acknowledgement, the checksum block, the end.
+#include <QDeadlineTimer>
 #include <algorithm>
 
 #include "blockcommand.h"
 #include "iprompter.h"
 #include "link.h"
-#include "protocolwait.h"
 #include "trace.h"
 #include "transferrules.h"
 #include "updateengine.h"
@@ -14,6 +14,7 @@ namespace {
 
 constexpr char kResetText[] = "\r\n\r\nreset\r\n";                         // 11 bytes, no NUL
 constexpr char kUsbRebootText[] = "\r\n\r\ntst usbcmdreset\r\nreset\r\n";  // 29 bytes with the NUL
+constexpr int kUsbWrittenBoundMs = 3000;
 static_assert(sizeof kResetText - 1 == 11 && sizeof kUsbRebootText == 29);
 
 QString Dashes(bool trailingBlank) {
@@ -39,6 +40,7 @@ void UpdateEngine::SetProgress(std::uint32_t position) {
 
 void UpdateEngine::OnFirmwareUpdate() {
     // A new Update abandons whatever the last one still waited for.
+    m_pause.Cancel();
     m_bSending = false;
     m_bAwaitCompletion = false;
     m_nRunStartMs = m_pClock->NowMs();
@@ -50,9 +52,12 @@ void UpdateEngine::OnFirmwareUpdate() {
         RestartReceiverSerial();
 }
 
-void UpdateEngine::SetLoaderBaudRate() {
-    if (!IsSerial()) return;
+void UpdateEngine::SetLoaderBaudRate(std::function<void()> then) {
     m_bProbingSpeed = false;
+    if (!IsSerial()) {
+        then();
+        return;
+    }
     bool stay115200 = m_choice.m_bManualUpdate ? m_choice.m_bBaudrate115200 : m_bLoader115200;
     if (!m_choice.m_bManualUpdate && !m_bRecordThisConnect) {
         // Without a record the loader's speed is unknown (a receiver left in
@@ -66,42 +71,51 @@ void UpdateEngine::SetLoaderBaudRate() {
             m_nPollsAtSpeed = 0;
         }
     }
-    if (!stay115200) {
-        SetSpeed(9600);
-        ProtocolWait(100);
+    if (stay115200) {
+        then();
+        return;
     }
+    SetSpeed(9600);
+    Pause(100, std::move(then));
 }
 
-void UpdateEngine::ProbeLoaderSpeed() {
+bool UpdateEngine::ProbeLoaderSpeed() {
     // A few polls at each speed: enough for a loader that is up to answer.
     constexpr int kPollsPerSpeed = 5;
-    if (++m_nPollsAtSpeed <= kPollsPerSpeed) return;
+    if (++m_nPollsAtSpeed <= kPollsPerSpeed) return false;
     m_nPollsAtSpeed = 1;
     SetSpeed(m_nLineBaud == 9600 ? 115200 : 9600);
     qCDebug(lcTrace, "loader poll at %u", m_nLineBaud);
-    ProtocolWait(100);
-}
-
-// The reset text at 115200, with the pauses the receiver relies on; the
-// block checksum starts again with it.
-void UpdateEngine::WriteResetText() {
-    if (IsSerial()) {
-        SetSpeed(115200);
-        ProtocolWait(100);
-        WriteRaw(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
-        ProtocolWait(100);
-    }
-    m_transfer.m_nCrc = 0;
+    return true;
 }
 
 void UpdateEngine::RestartReceiverSerial() {
     AddLine(Dashes(true));
     AddLine(tr("Your serial port is COM%1").arg(m_choice.m_nComPort));
-    WriteResetText();
-    AddLine(m_choice.m_bManualUpdate ? tr("Please manually restart the receiver now.")
-                                     : tr("Begin update, restarting the receiver..."));
-    SetLoaderBaudRate();
-    StartTimer(TIMER_SS, 20);
+    RestartSerial(true);
+}
+
+// The reset text at 115200 with the pauses the receiver relies on (the block
+// checksum starts again with it), the loader's speed, then the poll. No poll
+// goes out in between: the poll starts anew at the end.
+void UpdateEngine::RestartSerial(bool withLine) {
+    m_timerSs.stop();
+    m_bRestarting = true;
+    SetSpeed(115200);
+    Pause(100, [this, withLine] {
+        WriteRaw(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
+        Pause(100, [this, withLine] {
+            m_transfer.m_nCrc = 0;
+            if (withLine)
+                AddLine(m_choice.m_bManualUpdate ? tr("Please manually restart the receiver now.")
+                                                 : tr("Begin update, restarting the receiver..."));
+            SetLoaderBaudRate([this] {
+                m_bRestarting = false;
+                StartTimer(TIMER_SS, 20);
+            });
+        });
+    });
+    emit stateChanged();
 }
 
 void UpdateEngine::RestartReceiverUsb() {
@@ -110,9 +124,10 @@ void UpdateEngine::RestartReceiverUsb() {
     if (IsLinkReady()) {
         AddLine(tr("Begin update, rebooting the receiver..."));
         WriteRaw(reinterpret_cast<const std::uint8_t*>(kUsbRebootText), sizeof kUsbRebootText);
-        m_pLink->WaitWritten();  // bounded: a stuck receiver must not freeze the window
-        m_pLink->Release();
-        StartTimer(TIMER_SS, 100);
+        m_timerSs.stop();
+        m_bRestarting = true;
+        ReleaseWhenWritten(QDeadlineTimer(kUsbWrittenBoundMs));
+        emit stateChanged();
     } else {
         AddLine(tr("To Update,"));
         AddLine(tr("Please reboot the receiver manually..."));
@@ -126,11 +141,27 @@ void UpdateEngine::ResetReceiver() {
     if (m_nRunStartMs < 0) m_nRunStartMs = m_pClock->NowMs();
     MarkActivity();
     emit restartRequested();
+    if (IsSerial()) {
+        RestartSerial(false);
+        return;
+    }
     // Over USB there is no serial line to send the reset text on: the loader
     // that asked for a restart is polled again as it stands.
-    WriteResetText();
-    SetLoaderBaudRate();
+    m_transfer.m_nCrc = 0;
     StartTimer(TIMER_SS, 20);
+}
+
+// The device may go once the reboot text has left the host, and not before;
+// a receiver that takes nothing more must not hold the restart up for long.
+void UpdateEngine::ReleaseWhenWritten(QDeadlineTimer bound) {
+    if (!m_pLink) return;
+    if (!m_pLink->IsWritten() && !bound.hasExpired()) {
+        Pause(1, [this, bound] { ReleaseWhenWritten(bound); });
+        return;
+    }
+    m_pLink->Release();
+    m_bRestarting = false;
+    StartTimer(TIMER_SS, 100);
 }
 
 // ------------------------------------------------------------------ starts
@@ -147,12 +178,17 @@ void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
         FirmwareMissing(tr("NO CPU firmware for this model: %1").arg(Text(m_strPartNumber)));
         return;
     }
-    CTransferState& t = m_transfer;
-    t.m_nCrc = 0;
-    t.m_nEndState = 0;
+    m_transfer.m_nCrc = 0;
+    m_transfer.m_nEndState = 0;
+    // Under way from here: the pause before the first block is part of it.
+    m_bSending = true;
     if (IsSerial()) SetSpeed(115200);
-    ProtocolWait(100);
+    Pause(100, [this, cpuId, fpgaId] { BeginCpuTransfer(cpuId, fpgaId); });
+    emit stateChanged();
+}
 
+void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
+    CTransferState& t = m_transfer;
     m_pTransferStore = m_package ? m_package->store : nullptr;
     t.m_bHasFpga =
         DecideFpga(m_strFpgaVersion, m_strBootVersion, m_strPartNumber, m_pConfig->fpgaPrefixes);
@@ -186,13 +222,17 @@ void UpdateEngine::StartBootUpdate(std::uint16_t bootId) {
         FirmwareMissing(tr("NO BOOT firmware for this model: %1").arg(Text(m_strPartNumber)));
         return;
     }
-    CTransferState& t = m_transfer;
-    t.m_nCrc = 0;
-    t.m_nEndState = 0;
+    m_transfer.m_nCrc = 0;
+    m_transfer.m_nEndState = 0;
     AddLine(tr("Try to update now..."));
+    m_bSending = true;
     if (IsSerial()) SetSpeed(115200);
-    ProtocolWait(100);
+    Pause(100, [this, bootId] { BeginBootTransfer(bootId); });
+    emit stateChanged();
+}
 
+void UpdateEngine::BeginBootTransfer(std::uint16_t bootId) {
+    CTransferState& t = m_transfer;
     const ImageBytes boot = m_pStore->Find("BOOT", bootId);
     m_bootImage.assign(boot.begin(), boot.end());
     t.m_pImage = m_bootImage.data();
@@ -225,7 +265,6 @@ void UpdateEngine::SendFirstBlock() {
         AddLine(AddressLine(t.m_nAddress));
         t.m_nAddress += kBlockSize;
         SendCommand(m_strLastCommand, 20);
-        m_bSending = true;
         MarkActivity();
         emit stateChanged();
     }
@@ -258,14 +297,15 @@ void UpdateEngine::SendNextBlock() {
         AddLine(m_bBootUpdate ? QStringLiteral("继续升级，请立即重启接收机并保持供电……")
                               : tr("Updating Firmware! please wait............."));
         emit allBlocksSent();
-        ProtocolWait(500);
         if (m_bBootUpdate) {
             // The receiver waits for the operator to restart it, and may
             // report nothing: every block and the checksum were acknowledged,
             // so the boot loader is sent. An "SC" that still comes is ignored.
             emit finished(UpdateOutcome::BootSent, QString());
         } else {
+            // Its report is read only after the pause, as it always was.
             BeginFlashWrite();
+            Pause(500, [] {});
         }
         emit stateChanged();
     }

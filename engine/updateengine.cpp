@@ -7,7 +7,6 @@
 #include "identifyreply.h"
 #include "iprompter.h"
 #include "link.h"
-#include "protocolwait.h"
 #include "trace.h"
 #include "versionrecord.h"
 
@@ -136,18 +135,22 @@ bool UpdateEngine::OnConnect() {
         emit stateChanged();
         return false;
     }
-    if (IsSerial()) {
-        SetSpeed(115200);
-        ProtocolWait(100);
-    }
-    // A USB device that is not there yet gets it when it comes (OnLinkReady).
-    m_bInterfaceSent = IsLinkReady();
-    WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
-    StartTimer(TIMER_VERSION, 200);
     m_bIdentifying = true;
     m_nVersionTries = 0;
     m_bConnected = true;
     MarkActivity();
+    const auto switchOn = [this] {
+        // A USB device that is not there yet gets it when it comes (OnLinkReady).
+        m_bInterfaceSent = IsLinkReady();
+        WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
+        StartTimer(TIMER_VERSION, 200);
+    };
+    if (IsSerial()) {
+        SetSpeed(115200);
+        Pause(100, switchOn);
+    } else {
+        switchOn();
+    }
     emit stateChanged();
     return true;
 }
@@ -204,6 +207,11 @@ void UpdateEngine::CloseLink() {
         m_pLink->Close();
         m_pLink.reset();
     }
+    m_pause.Cancel();
+    m_lostLine.reset();
+    m_held.clear();
+    m_nHeldPos = 0;
+    m_bRestarting = m_bVersionDue = m_bSsDue = false;
     m_timerVersion.stop();
     m_timerSs.stop();
     m_bIdentifying = false;
@@ -252,24 +260,57 @@ bool UpdateEngine::IsTimerActive(int id) const {
 }
 
 void UpdateEngine::OnTimer(int id) {
+    // A tick that comes during a pause waits for its end, as it did when the
+    // pause was a sleep.
+    if (m_pause.IsPending()) {
+        (id == TIMER_VERSION ? m_bVersionDue : m_bSsDue) = true;
+        return;
+    }
     switch (id) {
         case TIMER_VERSION:
             WriteRaw(Bytes(kLogVersion), sizeof kLogVersion);
             if (++m_nVersionTries > 3) EndIdentification(false);
             break;
         case TIMER_SS:
-            if (m_bProbingSpeed) ProbeLoaderSpeed();
-            if (m_pLink && !m_pLink->IsReady()) {
-                // The receiver re-enumerates when it restarts into its loader.
-                const bool ready = m_pLink->Reattach();
-                qCDebug(lcTrace, "TIMER_SS : %d ", ready ? 1 : 0);
+            if (m_bProbingSpeed && ProbeLoaderSpeed()) {
+                Pause(100, [this] { PollLoader(); });
+                break;
             }
-            SendCommand("SS, B49,B54,", 50);
-            qCDebug(lcTrace, "OnSendCommand,B%d,B%d", 49, 54);
+            PollLoader();
             break;
         default:
             break;
     }
+}
+
+void UpdateEngine::PollLoader() {
+    if (m_pLink && !m_pLink->IsReady()) {
+        // The receiver re-enumerates when it restarts into its loader.
+        const bool ready = m_pLink->Reattach();
+        qCDebug(lcTrace, "TIMER_SS : %d ", ready ? 1 : 0);
+    }
+    SendCommand("SS, B49,B54,", 50);
+    qCDebug(lcTrace, "OnSendCommand,B%d,B%d", 49, 54);
+}
+
+void UpdateEngine::Pause(int ms, std::function<void()> then) {
+    m_pause.Start(ms, [this, then = std::move(then)] {
+        then();
+        AfterPause();
+    });
+}
+
+void UpdateEngine::AfterPause() {
+    // Replies first: a poll's answer must not wait behind the next poll.
+    OnLinkData();
+    if (m_pause.IsPending()) return;  // a step began another
+    if (m_lostLine) {
+        OnLinkFailed(*std::exchange(m_lostLine, std::nullopt), true);
+        return;
+    }
+    if (std::exchange(m_bVersionDue, false) && m_timerVersion.isActive()) OnTimer(TIMER_VERSION);
+    if (m_pause.IsPending()) return;
+    if (std::exchange(m_bSsDue, false) && m_timerSs.isActive()) OnTimer(TIMER_SS);
 }
 
 void UpdateEngine::EndIdentification(bool recordFound) {
@@ -292,18 +333,15 @@ void UpdateEngine::SetSpeed(std::uint32_t baud) {
     m_nLineBaud = baud;
 }
 
-bool UpdateEngine::SendCommand(const std::string& text, int delayMs) {
+void UpdateEngine::SendCommand(const std::string& text, int delayMs) {
     const EncodedFrame frame = EncodeCommand(text, m_nBlockKind);
-    if (!m_pLink) return false;
     // The loader's pause before a frame is a serial-line matter; USB frames
     // go at once.
-    if (m_pLink->Kind() == LinkKind::Usb) {
+    if (!IsSerial() || delayMs <= 0) {
         WriteRaw(frame.data(), frame.size);
-        return false;
+        return;
     }
-    ProtocolWait(delayMs);
-    m_pLink->Write(frame.data(), frame.size);
-    return true;
+    Pause(delayMs, [this, frame] { WriteRaw(frame.data(), frame.size); });
 }
 
 // --------------------------------------------------------------- receiving
@@ -319,32 +357,42 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
     QMetaObject::invokeMethod(
         this,
         [this, message = QString::fromStdString(text), lineLost] {
-            if (lineLost && IsQuiet()) {
-                OnLineClosed();
+            // What came before the line went (a "SC" just before the board
+            // restarts) is read first, after the pause.
+            if (lineLost && m_pause.IsPending()) {
+                m_lostLine = message;
                 return;
             }
-            // While the loader is polled over USB the device comes and goes
-            // by design: the firmware's device leaves after the reset text,
-            // and the next tick looks for the loader's.
-            if (lineLost && !IsSerial() && m_timerSs.isActive()) {
-                qCDebug(lcTrace, "%s", qPrintable(message));
-                return;
-            }
-            if (!lineLost) {
-                Prompter().ShowError(QStringLiteral("Application Error"), message);
-                return;
-            }
-            // Which device and what happened stay in the list, under the
-            // transfer they ended. Nothing more comes on a lost line: it is
-            // closed, so Connect works again at once (for USB, on the device
-            // plugged in anew), and the run has ended before the box shows.
-            AddLine(message);
-            CloseLink();
-            emit finished(UpdateOutcome::LinkLost, message);
-            emit stateChanged();
-            Prompter().ShowError(QStringLiteral("Application Error"), message);
+            OnLinkFailed(message, lineLost);
         },
         Qt::QueuedConnection);
+}
+
+void UpdateEngine::OnLinkFailed(const QString& message, bool lineLost) {
+    if (lineLost && IsQuiet()) {
+        OnLineClosed();
+        return;
+    }
+    // While the loader is polled over USB the device comes and goes by
+    // design: the firmware's device leaves after the reset text, and the
+    // next tick looks for the loader's.
+    if (lineLost && !IsSerial() && IsPolling()) {
+        qCDebug(lcTrace, "%s", qPrintable(message));
+        return;
+    }
+    if (!lineLost) {
+        Prompter().ShowError(QStringLiteral("Application Error"), message);
+        return;
+    }
+    // Which device and what happened stay in the list, under the transfer
+    // they ended. Nothing more comes on a lost line: it is closed, so Connect
+    // works again at once (for USB, on the device plugged in anew), and the
+    // run has ended before the box shows.
+    AddLine(message);
+    CloseLink();
+    emit finished(UpdateOutcome::LinkLost, message);
+    emit stateChanged();
+    Prompter().ShowError(QStringLiteral("Application Error"), message);
 }
 
 void UpdateEngine::OnLinkReady() {
@@ -363,8 +411,7 @@ void UpdateEngine::OnLinkReady() {
 }
 
 bool UpdateEngine::IsQuiet() const {
-    return m_bConnected && !m_bIdentifying && !m_timerSs.isActive() && !m_bSending &&
-           !m_bAwaitCompletion;
+    return Phase() == EnginePhase::Idle;
 }
 
 void UpdateEngine::OnLineClosed() {
@@ -379,31 +426,40 @@ void UpdateEngine::OnLineClosed() {
 void UpdateEngine::OnLinkData() {
     // A handler that runs a nested event loop (a question box) must not parse
     // newer bytes before the ones this call still holds: the nested notice is
-    // left to this call, which reads until the link is empty.
-    if (m_nLinkDataDepth > 0) return;
+    // left to this call, which reads until the link is empty. During a pause
+    // nothing is parsed; the pause's end comes back here.
+    if (m_nLinkDataDepth > 0 || m_pause.IsPending()) return;
     ++m_nLinkDataDepth;
-    std::uint8_t chunk[kChunk + 1];
-    while (m_pLink) {
-        const std::size_t n = m_pLink->Read(chunk, kChunk);
-        if (n == 0) break;
-        chunk[n] = 0;
-        m_bHeardSinceConnect = true;
-        const bool stallSaid = m_bStallSaid;
-        MarkActivity();
-        if (stallSaid) ArmWatch();  // the receiver is back: the next silence counts
-        emit bytesReceived(static_cast<int>(n));
-        if (m_bIdentifying) {
-            m_arrVersionText.emplace_back(reinterpret_cast<const char*>(chunk));
-            if (ParseVersionRecord()) EndIdentification(true);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!m_parser.ParseByte(chunk[i])) continue;
+    while (m_pLink && !m_pause.IsPending()) {
+        if (m_nHeldPos == m_held.size() && !ReadChunk()) break;
+        while (m_nHeldPos < m_held.size() && !m_pause.IsPending()) {
+            if (!m_parser.ParseByte(m_held[m_nHeldPos++])) continue;
             // A failed frame may give back more than one frame it held.
             do m_parser.DispatchFrame(*this);
             while (m_parser.NextFrame());
         }
     }
     --m_nLinkDataDepth;
+}
+
+bool UpdateEngine::ReadChunk() {
+    m_held.resize(kChunk + 1);
+    const std::size_t n = m_pLink->Read(m_held.data(), kChunk);
+    m_held.resize(n);
+    m_nHeldPos = 0;
+    if (n == 0) return false;
+    m_bHeardSinceConnect = true;
+    const bool stallSaid = m_bStallSaid;
+    MarkActivity();
+    if (stallSaid) ArmWatch();  // the receiver is back: the next silence counts
+    emit bytesReceived(static_cast<int>(n));
+    if (m_bIdentifying) {
+        // Read as a zero-terminated text: it ends at the chunk's first NUL.
+        const auto* text = reinterpret_cast<const char*>(m_held.data());
+        m_arrVersionText.emplace_back(text, ::strnlen(text, n));
+        if (ParseVersionRecord()) EndIdentification(true);
+    }
+    return true;
 }
 
 bool UpdateEngine::ParseVersionRecord() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "imagetable.h"
 #include "linkchoice.h"
 #include "navformat.h"
+#include "protocolpause.h"
 
 class ILink;
 class IPrompter;
@@ -97,7 +99,7 @@ public:
     // ------------------------------------------- state the faces read
     bool IsConnected() const { return m_bConnected; }
     bool IsIdentifying() const { return m_bIdentifying; }
-    bool IsPolling() const { return m_timerSs.isActive(); }
+    bool IsPolling() const { return m_timerSs.isActive() || m_bRestarting; }
     bool IsSending() const { return m_bSending; }
     bool IsAwaitingCompletion() const override { return m_bAwaitCompletion; }
     EnginePhase Phase() const;
@@ -156,6 +158,8 @@ private:
     // From the link's thread, through LinkNotices: queue and return.
     void OnLinkDataReady();
     void OnLinkError(const std::string& text, bool lineLost);
+    // On the engine's thread.
+    void OnLinkFailed(const QString& message, bool lineLost);
     // Queued from the link's thread: a USB device was found and opened.
     void OnLinkReady();
     // Connected, and neither identifying, polling, sending nor waiting for
@@ -188,11 +192,20 @@ private:
     bool OpenLink();
     void OnTimer(int id);
     void OnLinkData();
+    // Takes the next chunk from the link into m_held; false when none waits.
+    bool ReadChunk();
     bool ParseVersionRecord();
     void StartChosenTransfer();
     void StartTimer(int id, int periodMs);
     void KillTimer(int id);
-    bool SendCommand(const std::string& text, int delayMs);
+    void PollLoader();
+    // Encodes the command now (with the block kind of now) and writes it after
+    // the loader's pause; a USB frame goes at once.
+    void SendCommand(const std::string& text, int delayMs);
+    // Runs then after ms without blocking; the link is not read meanwhile.
+    void Pause(int ms, std::function<void()> then);
+    // What was held back during a pause: timer ticks, then received bytes.
+    void AfterPause();
     void WriteRaw(const std::uint8_t* bytes, std::size_t length);
     void SetSpeed(std::uint32_t baud);
     void EndIdentification(bool recordFound);
@@ -207,12 +220,19 @@ private:
     void StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId);
     void StartBootUpdate(std::uint16_t bootId);
     void SendFirstBlock();
+    void BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId);
+    void BeginBootTransfer(std::uint16_t bootId);
     void SendNextBlock();
     void ResendLastBlock();
     void OnUpdateCompleted();
-    void SetLoaderBaudRate();
+    // Drops to 9600 where the rules say so, then then.
+    void SetLoaderBaudRate(std::function<void()> then);
     // Without a record the loader's speed is unknown: the poll alternates.
-    void ProbeLoaderSpeed();
+    // True when it changed the speed (a pause is due).
+    bool ProbeLoaderSpeed();
+    // The reset text at 115200 with the pauses around it, the loader speed, the poll.
+    void RestartSerial(bool manualLine);
+    void ReleaseWhenWritten(QDeadlineTimer bound);
     void WriteResetText();
     void SetProgress(std::uint32_t position);
     void FirmwareMissing(const QString& message);
@@ -267,9 +287,17 @@ private:
     std::uint32_t m_nProgressMax = 0;
     bool m_bSending = false;
 
-    // Receive path.
+    // Receive path. Bytes read but not yet parsed when a handler started a
+    // pause wait here for its end.
     int m_nLinkDataDepth = 0;
-    bool m_bLinkDataDeferred = false;
+    std::vector<std::uint8_t> m_held;
+    std::size_t m_nHeldPos = 0;
+
+    CProtocolPause m_pause;
+    bool m_bRestarting = false;  // the restart's pauses run; the poll follows
+    bool m_bVersionDue = false;  // a tick came during a pause
+    bool m_bSsDue = false;
+    std::optional<QString> m_lostLine;  // came during a pause
 
     // Time.
     std::unique_ptr<EngineClock> m_pClock;

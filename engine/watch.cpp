@@ -28,7 +28,7 @@ EnginePhase UpdateEngine::Phase() const {
     if (m_bAwaitCompletion) return EnginePhase::FlashWrite;
     if (m_bSending) return EnginePhase::Sending;
     if (m_bAwaitingAt) return EnginePhase::AwaitingStart;
-    if (m_timerSs.isActive()) return EnginePhase::Polling;
+    if (m_timerSs.isActive() || m_bRestarting) return EnginePhase::Polling;
     if (m_bIdentifying) return EnginePhase::Identifying;
     return EnginePhase::Idle;
 }

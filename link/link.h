@@ -53,8 +53,8 @@ public:
     virtual void Write(const std::uint8_t* bytes, std::size_t length) = 0;
     // Serial: changes the line speed at once. USB: nothing.
     virtual void SetSpeed(std::uint32_t baud) = 0;
-    // Waits, bounded, until everything written so far has left the host.
-    virtual bool WaitWritten() { return true; }
+    // Everything written so far has left the host. Never waits.
+    virtual bool IsWritten() { return true; }
     // USB: lets the device go after the reset text and stops looking for one
     // until Reattach; it comes back as the loader. Serial: nothing.
     virtual void Release() {}

@@ -27,7 +27,7 @@ public:
     bool Reattach() override;
     void Write(const std::uint8_t* bytes, std::size_t length) override;
     void SetSpeed(std::uint32_t) override {}
-    bool WaitWritten() override { return m_usb.WaitTxDone(); }
+    bool IsWritten() override { return m_usb.WaitTxDone(std::chrono::milliseconds(0)); }
     void Release() override { m_usb.CloseDevice(); }
     void Close() override;
     std::size_t Read(std::uint8_t* buffer, std::size_t size) override;

@@ -326,7 +326,7 @@ TEST_F(UsbDeviceTest, LinkNoticesOnTheEdgeCarriesBytesBothWaysAndCloseEndsItsThr
 
     const auto command = Pattern(30, 5);
     link.Write(command.data(), command.size());
-    EXPECT_TRUE(link.WaitWritten());
+    EXPECT_TRUE(WaitFor([&] { return link.IsWritten(); }));
     ASSERT_TRUE(device->WaitReceived(command.size()));
     EXPECT_EQ(device->Received(), command);
 

@@ -1,8 +1,0 @@
-#include "protocolwait.h"
-
-#include <chrono>
-#include <thread>
-
-void ProtocolWait(int milliseconds) {
-    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
