@@ -26,10 +26,6 @@ void Write(std::FILE* file, const QString& text) {
     std::fflush(file);
 }
 
-bool IsAddressLine(const QString& text) {
-    return text.startsWith(QLatin1String("Address: "));
-}
-
 }  // namespace
 
 CHeadlessOutput::CHeadlessOutput(std::FILE* out, std::FILE* err, bool terminal, int columns)
@@ -70,14 +66,14 @@ void CHeadlessOutput::ClearLive() {
 }
 
 void CHeadlessOutput::Line(const QString& text) {
-    if (IsAddressLine(text)) {
-        Flush();  // a new list line: the one before it stays
-        ReplaceLine(text);
-        return;
-    }
     Flush();
     Plain(text);
     Terminal(text);
+}
+
+void CHeadlessOutput::LiveLine(const QString& text) {
+    Flush();  // a new list line: the one before it stays
+    ReplaceLine(text);
 }
 
 void CHeadlessOutput::ReplaceLine(const QString& text) {

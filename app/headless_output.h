@@ -24,6 +24,7 @@ public:
     bool OpenLog(const QString& path, QString* error);
 
     void Line(const QString& text);         // a line added to the message list
+    void LiveLine(const QString& text);     // the address line added: replaced in place later
     void ReplaceLine(const QString& text);  // the address line replaced
     void Progress(std::int64_t position, std::int64_t maximum);
     void RestartProgress();           // a new transfer begins: rate and steps anew

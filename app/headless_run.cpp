@@ -50,19 +50,38 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
     m_engine.SetPrompter(this);
     m_engine.SetTimeouts(m_options.timeoutSeconds * 1000,
                          m_options.completionTimeoutSeconds * 1000);
-    connect(&m_engine, &UpdateEngine::stalled, this, &CHeadlessRun::OnStall);
-    connect(&m_engine, &UpdateEngine::flashWriteWaited, this,
-            [this](qint64 waitedMs) { m_output.FlashWrite(waitedMs); });
-    connect(&m_engine, &UpdateEngine::lineAdded, this,
-            [this](const QString& l) { m_output.Line(l); });
-    connect(&m_engine, &UpdateEngine::lastLineReplaced, this,
-            [this](const QString& l) { m_output.ReplaceLine(l); });
-    connect(&m_engine, &UpdateEngine::progressChanged, this,
-            [this](int position, int maximum) { m_output.Progress(position, maximum); });
-    connect(&m_engine, &UpdateEngine::identificationEnded, this,
-            &CHeadlessRun::OnIdentificationEnded);
-    connect(&m_engine, &UpdateEngine::restartRequested, this, &CHeadlessRun::OnRestartRequested);
-    connect(&m_engine, &UpdateEngine::finished, this, &CHeadlessRun::OnEngineFinished);
+    connect(&m_engine, &UpdateEngine::happened, this, &CHeadlessRun::OnEvent);
+}
+
+void CHeadlessRun::OnEvent(const EngineEvent& event) {
+    const ListChange change = ListLines(event);
+    switch (change.op) {
+        case ListChange::Op::Append:
+            for (qsizetype i = 0; i < change.lines.size(); ++i) {
+                if (change.lastReplaceable && i + 1 == change.lines.size())
+                    m_output.LiveLine(change.lines[i]);
+                else
+                    m_output.Line(change.lines[i]);
+            }
+            break;
+        case ListChange::Op::ReplaceLast:
+            m_output.ReplaceLine(change.lines.value(0));
+            break;
+        default:
+            break;
+    }
+    if (const auto* e = std::get_if<ev::BlockSent>(&event))
+        m_output.Progress(e->done, e->total);
+    else if (const auto* e = std::get_if<ev::FlashWriteWaited>(&event))
+        m_output.FlashWrite(e->waitedMs);
+    else if (const auto* e = std::get_if<ev::Stalled>(&event))
+        OnStall(e->phase, e->silentMs);
+    else if (const auto* e = std::get_if<ev::IdentificationEnded>(&event))
+        OnIdentificationEnded(e->recordFound);
+    else if (std::holds_alternative<ev::Restarting>(event))
+        OnRestartRequested();
+    else if (const auto* e = std::get_if<ev::Finished>(&event))
+        OnEngineFinished(e->outcome, e->detail);
 }
 
 CHeadlessRun::~CHeadlessRun() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engineevent.h"
 #include "firmwarepackage.h"
 #include "headless_options.h"
 #include "iprompter.h"
@@ -16,8 +17,6 @@
 
 class CHeadlessOutput;
 class UpdateEngine;
-enum class UpdateOutcome;
-enum class EnginePhase;
 
 // Drives one update through the engine, the way an operator would: take the
 // firmware package, connect, wait for the identification, give Update, and
@@ -61,6 +60,7 @@ signals:
 private:
     bool TakePackage();
     void Finish(int code, const QString& message);
+    void OnEvent(const EngineEvent& event);
     void OnIdentificationEnded(bool recordFound);
     void OnRestartRequested();
     void OnEngineFinished(UpdateOutcome outcome, const QString& message);

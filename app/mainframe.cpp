@@ -62,10 +62,10 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshTitle);
     connect(m_pView, &CUpdateView::percentChanged, this, &CMainFrame::RefreshTitle);
-    connect(&m_engine, &UpdateEngine::finished, this, [this](UpdateOutcome outcome) {
-        m_bJustUpdated = outcome == UpdateOutcome::Completed;
+    OnEvent<ev::Finished>(m_engine, this, [this](const ev::Finished& e) {
+        m_bJustUpdated = e.outcome == UpdateOutcome::Completed;
     });
-    connect(&m_engine, &UpdateEngine::listCleared, this, [this] { m_bJustUpdated = false; });
+    OnEvent<ev::ListCleared>(m_engine, this, [this](const auto&) { m_bJustUpdated = false; });
     RefreshActions();
     m_pPackageLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_pPackageLabel);

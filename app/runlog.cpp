@@ -85,14 +85,8 @@ void PruneRunLogs(const QString& folder, int keep, const QString& current) {
 
 CRunLog::CRunLog(UpdateEngine& engine, QString folder, QObject* parent)
     : QObject(parent), m_pEngine(&engine), m_folder(std::move(folder)) {
-    connect(&engine, &UpdateEngine::listCleared, this, &CRunLog::OnListCleared);
-    connect(&engine, &UpdateEngine::lineAdded, this, &CRunLog::OnLineAdded);
-    connect(&engine, &UpdateEngine::lastLineReplaced, this, &CRunLog::OnLastLineReplaced);
+    connect(&engine, &UpdateEngine::happened, this, &CRunLog::OnEvent);
     connect(&engine, &UpdateEngine::stateChanged, this, &CRunLog::OnStateChanged);
-    connect(&engine, &UpdateEngine::restartRequested, this, [this] {
-        if (!m_bRunning) Begin();
-    });
-    connect(&engine, &UpdateEngine::finished, this, &CRunLog::OnFinished);
     connect(&engine, &QObject::destroyed, this, [this] {
         m_pEngine = nullptr;
         End(QStringLiteral("Program closed"));
@@ -110,6 +104,26 @@ QString CRunLog::PortText() const {
                        : QStringLiteral("COM%1").arg(m_pEngine->LinkChoice().m_nComPort);
     if (!device.isEmpty()) text += QStringLiteral(" (%1)").arg(device);
     return text;
+}
+
+void CRunLog::OnEvent(const EngineEvent& event) {
+    // The file reads as the list does: the same lines, from the same words.
+    const ListChange change = ListLines(event);
+    switch (change.op) {
+        case ListChange::Op::Clear:
+            OnListCleared();
+            break;
+        case ListChange::Op::Append:
+            for (const QString& line : change.lines) OnLineAdded(line);
+            break;
+        case ListChange::Op::ReplaceLast:
+            OnLastLineReplaced(change.lines.value(0));
+            break;
+        case ListChange::Op::None:
+            break;
+    }
+    if (std::holds_alternative<ev::Restarting>(event) && !m_bRunning) Begin();
+    if (const auto* e = std::get_if<ev::Finished>(&event)) OnFinished(e->outcome, e->detail);
 }
 
 void CRunLog::OnListCleared() {

@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "engineevent.h"
+
 class UpdateEngine;
-enum class UpdateOutcome;
 
 // $XDG_STATE_HOME/quorvexupdate/logs, or ~/.local/state/quorvexupdate/logs
 // when the variable is unset or not an absolute path.
@@ -64,6 +65,7 @@ signals:
 private:
     using Line = std::pair<QDateTime, QString>;
 
+    void OnEvent(const EngineEvent& event);
     void OnListCleared();
     void OnLineAdded(const QString& line);
     void OnLastLineReplaced(const QString& line);

@@ -21,9 +21,9 @@ constexpr int kReplyTimeoutMs = 3000;
 
 CSleepInhibitor::CSleepInhibitor(UpdateEngine& engine, QObject* parent)
     : QObject(parent), m_pEngine(&engine) {
-    connect(&engine, &UpdateEngine::restartRequested, this, &CSleepInhibitor::Acquire);
+    OnEvent<ev::Restarting>(engine, this, [this](const auto&) { Acquire(); });
     connect(&engine, &UpdateEngine::stateChanged, this, &CSleepInhibitor::OnStateChanged);
-    connect(&engine, &UpdateEngine::finished, this, &CSleepInhibitor::Release);
+    OnEvent<ev::Finished>(engine, this, [this](const auto&) { Release(); });
     connect(&engine, &QObject::destroyed, this, [this] {
         m_pEngine = nullptr;
         Release();

@@ -1,15 +1,14 @@
 #include "stationrow.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <QFileInfo>
-#include <cerrno>
+#include <QTimer>
 
 #include "engineclock.h"
 #include "linkfactory.h"
 #include "linksettings.h"
 #include "portnames.h"
+#include "runlog.h"
+#include "sleepinhibitor.h"
 
 QString StationPortText(const QString& typed) {
     const QString text = typed.trimmed();
@@ -20,16 +19,9 @@ QString StationPortText(const QString& typed) {
 
 namespace {
 
-// On the row's thread, before anything runs there. Eight busy rows (and the
-// link threads they start, which inherit this) would otherwise take their
-// full share of the cores from the window's thread and make it late; the
-// window needs little CPU, so the rows lose next to nothing. A failure
-// leaves the thread as it was.
-void BelowTheWindow() {
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 5);
-}
+// Eight rows at full speed send thousands of blocks a second between them:
+// the window hears of progress no more often than this.
+constexpr qint64 kProgressMs = 50;
 
 }  // namespace
 
@@ -45,91 +37,105 @@ CLinkChoice StationLinkChoice(const QString& port) {
     return choice;
 }
 
-CStationRow::CStationRow(QString port, const FirmwarePackage& package,
-                         UpdateEngine::LinkFactory makeLink, int silenceSeconds,
-                         int completionSeconds, QObject* parent)
-    : QObject(parent), m_strPort(std::move(port)), m_choice(StationLinkChoice(m_strPort)) {
-    qRegisterMetaType<StationEngineState>();
-    qRegisterMetaType<StationResult>();
+CStationRow::CStationRow(QString port, FirmwarePackage package, UpdateEngine::LinkFactory makeLink,
+                         int silenceSeconds, int completionSeconds, QObject* parent)
+    : QObject(parent),
+      m_strPort(std::move(port)),
+      m_choice(StationLinkChoice(m_strPort)),
+      m_package(std::move(package)),
+      m_engine(std::move(makeLink), m_package.config, *m_package.store) {
     // Read from the settings once: the label is shown with every refresh.
     m_strPortLabel = m_choice.m_strDevice.empty()
                          ? QStringLiteral("%1 (%2)").arg(
                                m_strPort, QString::fromStdString(SerialDeviceOf(m_choice).path))
                          : m_strPort;
-    m_thread.setObjectName(QStringLiteral("station ") + m_strPort);
-    m_pWorker = new CStationWorker(std::move(makeLink), m_choice, package, silenceSeconds,
-                                   completionSeconds);
-    m_pWorker->moveToThread(&m_thread);
-    // Across threads these are queued: the worker never waits for the window.
-    connect(m_pWorker, &CStationWorker::stateChanged, this, &CStationRow::OnState);
-    connect(m_pWorker, &CStationWorker::progressChanged, this, &CStationRow::OnProgress);
-    connect(m_pWorker, &CStationWorker::resultChanged, this, &CStationRow::OnResult);
-    connect(m_pWorker, &CStationWorker::logUnwritable, this, [this](const QString& line) {
+    m_engine.SetPackage(m_package);
+    m_engine.SetLinkChoice(m_choice);
+    m_engine.SetPrompter(this);
+    m_engine.SetTimeouts(silenceSeconds * 1000, completionSeconds * 1000);
+    connect(&m_engine, &UpdateEngine::happened, this, &CStationRow::OnEvent);
+    connect(&m_engine, &UpdateEngine::stateChanged, this, &CStationRow::Changed);
+    // Each row keeps its own log and its own hold on sleep.
+    m_pRunLog = std::make_unique<CRunLog>(m_engine, RunLogFolder());
+    connect(m_pRunLog.get(), &CRunLog::unwritable, this, [this](const QString& line) {
         emit note(m_strPortLabel + QStringLiteral(": ") + line);
     });
-    connect(&m_thread, &QThread::started, &BelowTheWindow);  // direct: runs on the new thread
-    m_thread.start();
+    m_pInhibitor = std::make_unique<CSleepInhibitor>(m_engine);
 }
 
 CStationRow::~CStationRow() {
-    // The engine closes its link and goes on its own thread; the window waits
-    // at most for a protocol pause the engine is in.
-    QMetaObject::invokeMethod(
-        m_pWorker, [worker = m_pWorker] { delete worker; }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+    m_engine.SetPrompter(nullptr);
+    m_engine.OnDisconnect();
 }
 
 void CStationRow::Connect() {
-    if (m_state.connected || m_bConnecting) return;
-    m_bConnecting = true;
+    if (m_engine.IsConnected()) return;
     m_bUpdateGiven = false;
-    m_result = StationResult::None;
-    m_strResult.clear();
-    m_strResultDetail.clear();
-    QMetaObject::invokeMethod(m_pWorker, &CStationWorker::Connect, Qt::QueuedConnection);
-    emit changed();
+    m_bFailed = false;
+    m_strLastError.clear();
+    m_strRefusal.clear();
+    SetResult(StationResult::None, {});
+    if (!m_engine.OnConnect()) {
+        // The engine says why only when the reason is its own (the console,
+        // no permission); otherwise the device is asked.
+        Fail(m_strRefusal.isEmpty()
+                 ? PortOpenFailure(m_choice.m_nComPort, SerialDeviceOf(m_choice).path)
+                 : m_strRefusal);
+    }
 }
 
 void CStationRow::Disconnect() {
-    QMetaObject::invokeMethod(m_pWorker, &CStationWorker::Disconnect, Qt::QueuedConnection);
+    m_engine.OnDisconnect();
 }
 
 void CStationRow::Update() {
-    if (!m_state.connected || m_state.identifying) return;
+    if (!m_engine.IsConnected() || m_engine.IsIdentifying()) return;
     m_bUpdateGiven = true;
-    m_result = StationResult::None;
-    m_strResult.clear();
-    m_strResultDetail.clear();
-    QMetaObject::invokeMethod(m_pWorker, &CStationWorker::Update, Qt::QueuedConnection);
-    emit changed();
-}
-
-void CStationRow::SetPackage(const FirmwarePackage& package) {
-    QMetaObject::invokeMethod(
-        m_pWorker, [worker = m_pWorker, package] { worker->SetPackage(package); },
-        Qt::QueuedConnection);
+    m_bFailed = false;
+    m_strLastError.clear();
+    m_engine.SetPackage(m_package);
+    SetResult(StationResult::None, {});
+    m_engine.OnFirmwareUpdate();
 }
 
 void CStationRow::SetBootAnswer(bool yes) {
+    if (m_bBootAnswer == yes) return;
     m_bBootAnswer = yes;
-    m_pWorker->SetBootAnswer(yes);
+    Changed();
 }
 
 bool CStationRow::IsIdle() const {
-    return !m_bConnecting && m_state.IsQuiet() && !m_bUpdateGiven;
+    return m_engine.Phase() == EnginePhase::Idle && !m_bUpdateGiven;
+}
+
+StationEngineState CStationRow::State() const {
+    StationEngineState state;
+    // A closed engine keeps its flags as the line left them.
+    state.connected = m_engine.IsConnected();
+    state.identifying = state.connected && m_engine.IsIdentifying();
+    state.polling = state.connected && m_engine.IsPolling();
+    state.sending = state.connected && m_engine.IsSending();
+    state.awaiting = state.connected && m_engine.IsAwaitingCompletion();
+    state.underWay = IsUnderWay();
+    state.writingMs = state.awaiting ? m_nWritingMs : -1;
+    state.serialNumber = QString::fromLatin1(m_engine.ReceiverSn());
+    if (*m_engine.CpuVersion())
+        state.versions = tr("%1 - %2, boot %3")
+                             .arg(QString::fromLatin1(m_engine.CpuVersion()),
+                                  QString::fromLatin1(m_engine.FpgaVersion()),
+                                  QString::fromLatin1(m_engine.BootVersion()));
+    return state;
 }
 
 QString CStationRow::StateText() const {
-    if (m_bConnecting) return tr("Connecting");
-    if (!m_state.connected) return tr("Disconnected");
-    if (m_state.identifying) return tr("Identifying");
-    if (m_state.polling) return tr("Restarting");
-    if (m_state.sending) return tr("Sending");
-    if (m_state.awaiting)
-        return m_state.writingMs >= 0
-                   ? tr("Writing firmware %1").arg(DurationText(m_state.writingMs))
-                   : tr("Writing firmware");
+    const StationEngineState state = State();
+    if (!state.connected) return tr("Disconnected");
+    if (state.identifying) return tr("Identifying");
+    if (state.polling) return tr("Restarting");
+    if (state.sending) return tr("Sending");
+    if (state.awaiting)
+        return state.writingMs >= 0 ? tr("Writing firmware %1").arg(DurationText(state.writingMs))
+                                    : tr("Writing firmware");
     switch (m_result) {
         case StationResult::Completed:
         case StationResult::BootSent:
@@ -144,28 +150,96 @@ QString CStationRow::StateText() const {
 
 QString CStationRow::Figures() const {
     if (m_clock.Maximum() <= 0) return {};
-    if (m_state.sending) return m_clock.Text();
+    if (m_engine.IsConnected() && m_engine.IsSending()) return m_clock.Text();
     // Once blocks stop, a rate and a time left would only mislead.
     return ProgressText(m_clock.Position(), m_clock.Maximum(), 0, 0);
 }
 
-void CStationRow::OnState(const StationEngineState& state) {
-    m_bConnecting = false;
-    m_state = state;
-    if (state.maximum > 0) m_clock.Update(state.position, state.maximum);
-    emit changed();
+void CStationRow::OnEvent(const EngineEvent& event) {
+    if (const auto* e = std::get_if<ev::BlockSent>(&event)) {
+        m_clock.Update(e->done, e->total);
+        if (e->done != 0 && e->done != e->total && m_changedClock.isValid() &&
+            m_changedClock.elapsed() < kProgressMs)
+            return;
+        Changed();
+    } else if (const auto* e = std::get_if<ev::FlashWriteWaited>(&event)) {
+        m_nWritingMs = e->waitedMs;
+        Changed();
+    } else if (std::holds_alternative<ev::PortRefused>(event)) {
+        m_strRefusal = ListLines(event).lines.value(0);
+    } else if (const auto* e = std::get_if<ev::Stalled>(&event)) {
+        OnStalled(e->phase, e->silentMs);
+    } else if (const auto* e = std::get_if<ev::Finished>(&event)) {
+        OnFinished(e->outcome, e->detail);
+    } else if (std::holds_alternative<ev::IdentificationEnded>(event)) {
+        Changed();
+    }
 }
 
-void CStationRow::OnProgress(qint64 position, qint64 maximum) {
-    m_clock.Update(position, maximum);
-    emit changed();
+void CStationRow::OnFinished(UpdateOutcome outcome, const QString& message) {
+    switch (outcome) {
+        case UpdateOutcome::Completed:
+            SetResult(StationResult::Completed, tr("Completed!"));
+            break;
+        case UpdateOutcome::BootSent:
+            // Yes once: the next run of this receiver is for its CPU firmware.
+            m_bBootAnswer = false;
+            SetResult(StationResult::BootSent,
+                      tr("Boot loader sent: restart the receiver, then Update again to "
+                         "send the CPU firmware."));
+            break;
+        case UpdateOutcome::NoFirmware:
+        case UpdateOutcome::Unconfirmed:
+            Fail(message);
+            break;
+        case UpdateOutcome::LinkLost:
+            Fail(tr("The line was lost."), message);
+            break;
+        case UpdateOutcome::Interrupted:
+            // The close that follows a failure cuts off what was under way;
+            // it is no news.
+            if (!m_bFailed) Fail(message);
+            break;
+    }
 }
 
-void CStationRow::OnResult(StationResult result, const QString& text, const QString& detail) {
-    m_bConnecting = false;
+void CStationRow::OnStalled(EnginePhase phase, qint64 silentMs) {
+    // Between runs a receiver may stay silent as long as it likes.
+    if (phase != EnginePhase::Polling && phase != EnginePhase::AwaitingStart &&
+        phase != EnginePhase::Sending)
+        return;
+    QString text = tr("The receiver sent nothing for %1 s.").arg(silentMs / 1000);
+    if (!m_strLastError.isEmpty()) text += QLatin1Char(' ') + m_strLastError;
+    Fail(text);
+}
+
+void CStationRow::Fail(const QString& text, const QString& detail) {
+    m_bFailed = true;
+    SetResult(StationResult::Failed, text.simplified(), detail.simplified());
+    // Closed once the engine's handler that reported the failure is done.
+    QTimer::singleShot(0, this, [this] { m_engine.OnDisconnect(); });
+}
+
+void CStationRow::SetResult(StationResult result, const QString& text, const QString& detail) {
     m_result = result;
     m_strResult = text;
     m_strResultDetail = detail;
-    if (result == StationResult::BootSent) m_bBootAnswer = false;
+    Changed();
+}
+
+void CStationRow::Changed() {
+    m_changedClock.start();
     emit changed();
 }
+
+bool CStationRow::AskYesNo(const QString&, const QString&) {
+    return m_bBootAnswer;  // "Update boot?" is the only question the engine asks
+}
+
+void CStationRow::ShowError(const QString& caption, const QString& text) {
+    // An error that ends the run comes with an outcome that says why; one
+    // that does not may explain a silence later.
+    m_strLastError = caption + QStringLiteral(": ") + text.simplified();
+}
+
+void CStationRow::ShowInfo(const QString&, const QString&) {}

@@ -1,29 +1,51 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QThread>
-#include <optional>
+#include <memory>
 
+#include "engineevent.h"
 #include "firmwarepackage.h"
+#include "iprompter.h"
 #include "linkchoice.h"
 #include "progressfigures.h"
-#include "stationworker.h"
 #include "updateengine.h"
 
-// One receiver of the station, as the window sees it: the port, the latest
-// state its engine reported, the progress figures and how its last run
-// ended. The engine itself lives on the row's own thread (CStationWorker);
-// commands go there as queued calls and reports come back the same way, so
-// a row that fails, hangs or loses its line never holds up another.
-class CStationRow : public QObject {
+class CRunLog;
+class CSleepInhibitor;
+
+// What a station row shows of its engine.
+struct StationEngineState {
+    bool connected = false;
+    bool identifying = false;
+    bool polling = false;
+    bool sending = false;
+    bool awaiting = false;
+    bool underWay = false;  // from the restart until the outcome
+    qint64 writingMs = -1;  // the receiver writes its flash, this long so far
+    QString serialNumber;   // from the version record
+    QString versions;
+
+    bool IsQuiet() const { return connected && !identifying && !polling && !sending && !awaiting; }
+};
+
+// How a row's last run ended.
+enum class StationResult { None, Completed, BootSent, Failed };
+
+// One receiver of the station: its port, its engine, link, run log and hold
+// on sleep, its answer to "Update boot?", the progress figures and how its
+// last run ended. Every row's engine runs on the window's thread: the engine
+// never blocks it (its pauses are timer steps), so a row that fails, hangs or
+// loses its line holds up no other, and removing a row waits for nothing.
+class CStationRow : public QObject, private IPrompter {
     Q_OBJECT
 
 public:
     // port: "COMn" or a device path, as the operator gave it.
-    CStationRow(QString port, const FirmwarePackage& package, UpdateEngine::LinkFactory makeLink,
+    CStationRow(QString port, FirmwarePackage package, UpdateEngine::LinkFactory makeLink,
                 int silenceSeconds, int completionSeconds, QObject* parent = nullptr);
-    ~CStationRow() override;  // closes the link and joins the row's thread
+    ~CStationRow() override;  // closes the link
 
     const QString& Port() const { return m_strPort; }
     // "COM200 (/dev/pts/3)" or the device path.
@@ -33,45 +55,64 @@ public:
     void Connect();
     void Disconnect();
     void Update();
-    void SetPackage(const FirmwarePackage& package);
+    // The images of the next Update.
+    void SetPackage(const FirmwarePackage& package) { m_package = package; }
+    // The answer the next "Update boot?" gets.
     void SetBootAnswer(bool yes);
     bool BootAnswer() const { return m_bBootAnswer; }
 
     // Connected, nothing under way, and not updated since it connected.
     bool IsIdle() const;
     // From the restart until the outcome: a Disconnect now cuts off a flash.
-    bool IsUnderWay() const { return m_state.connected && m_state.underWay; }
-    const StationEngineState& State() const { return m_state; }
+    bool IsUnderWay() const { return m_engine.IsConnected() && m_engine.IsRunUnderWay(); }
+    StationEngineState State() const;
     QString StateText() const;
     StationResult Result() const { return m_result; }
     const QString& ResultText() const { return m_strResult; }
     const QString& ResultDetail() const { return m_strResultDetail; }
     int Percent() const { return m_clock.Percent(); }
     QString Figures() const;
+    UpdateEngine& Engine() { return m_engine; }
 
 signals:
+    // At most a few times a second while blocks go out, and at every change
+    // of state.
     void changed();
     // A line for the station's note, e.g. the row's log cannot be written.
     void note(const QString& text);
 
 private:
-    void OnState(const StationEngineState& state);
-    void OnProgress(qint64 position, qint64 maximum);
-    void OnResult(StationResult result, const QString& text, const QString& detail);
+    void OnEvent(const EngineEvent& event);
+    void OnFinished(UpdateOutcome outcome, const QString& message);
+    void OnStalled(EnginePhase phase, qint64 silentMs);
+    // Ends the run as failed and closes the line, so that Connect tries again.
+    void Fail(const QString& text, const QString& detail = {});
+    void SetResult(StationResult result, const QString& text, const QString& detail = {});
+    void Changed();
+
+    // IPrompter: the engine's questions and boxes, never shown.
+    bool AskYesNo(const QString& caption, const QString& text) override;
+    void ShowError(const QString& caption, const QString& text) override;
+    void ShowInfo(const QString& caption, const QString& text) override;
 
     QString m_strPort;
     QString m_strPortLabel;
     CLinkChoice m_choice;
-    QThread m_thread;
-    CStationWorker* m_pWorker = nullptr;  // lives on m_thread
-    StationEngineState m_state;
+    FirmwarePackage m_package;
+    UpdateEngine m_engine;
+    std::unique_ptr<CRunLog> m_pRunLog;
+    std::unique_ptr<CSleepInhibitor> m_pInhibitor;
     CProgressClock m_clock;
+    QElapsedTimer m_changedClock;
     StationResult m_result = StationResult::None;
     QString m_strResult;
     QString m_strResultDetail;
-    bool m_bConnecting = false;   // Connect given, the engine has not reported yet
+    QString m_strRefusal;    // why the port did not open, when the engine knew
+    QString m_strLastError;  // the latest error box of this run, not shown
+    qint64 m_nWritingMs = -1;
     bool m_bUpdateGiven = false;  // since the last Connect
     bool m_bBootAnswer = false;
+    bool m_bFailed = false;  // this run's result is out; the close that follows says nothing
 };
 
 // A port as the operator typed or picked it, as a row keeps it: "COMn"

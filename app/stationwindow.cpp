@@ -245,7 +245,7 @@ void CStationWindow::OnRowChanged(CStationRow* row) {
 
 void CStationWindow::ShowRow(int index) {
     const CStationRow& row = Row(index);
-    const StationEngineState& state = row.State();
+    const StationEngineState state = row.State();
     m_table->item(index, kColPort)->setText(row.PortLabel());
     m_table->item(index, kColSerial)->setText(state.serialNumber);
     m_table->item(index, kColVersions)->setText(state.versions);

@@ -55,16 +55,36 @@ CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent)
     m_repaint.setSingleShot(true);
     m_repaint.setInterval(kRepaintMs);
     connect(&m_repaint, &QTimer::timeout, this, &CUpdateView::Flush);
-    connect(&engine, &UpdateEngine::listCleared, this, &CUpdateView::ClearList);
-    connect(&engine, &UpdateEngine::lineAdded, this, &CUpdateView::AddLine);
-    connect(&engine, &UpdateEngine::lastLineReplaced, this, &CUpdateView::ReplaceLastLine);
-    connect(&engine, &UpdateEngine::progressChanged, this, &CUpdateView::SetProgress);
+    connect(&engine, &UpdateEngine::happened, this, &CUpdateView::OnEvent);
     connect(&engine, &UpdateEngine::stateChanged, this, &CUpdateView::OnStateChanged);
-    connect(&engine, &UpdateEngine::flashWriteWaited, this, &CUpdateView::OnFlashWrite);
-    connect(&engine, &UpdateEngine::stalled, this, &CUpdateView::OnStalled);
-    connect(&engine, &UpdateEngine::finished, this, &CUpdateView::OnFinished);
-    connect(&engine, &UpdateEngine::restartRequested, m_outcome, &QLabel::hide);
-    connect(&engine, &UpdateEngine::listCleared, m_outcome, &QLabel::hide);
+}
+
+void CUpdateView::OnEvent(const EngineEvent& event) {
+    const ListChange change = ListLines(event);
+    switch (change.op) {
+        case ListChange::Op::Clear:
+            ClearList();
+            m_outcome->hide();
+            break;
+        case ListChange::Op::Append:
+            for (const QString& line : change.lines) AddLine(line);
+            break;
+        case ListChange::Op::ReplaceLast:
+            ReplaceLastLine(change.lines.value(0));
+            break;
+        case ListChange::Op::None:
+            break;
+    }
+    if (const auto* e = std::get_if<ev::BlockSent>(&event))
+        SetProgress(static_cast<int>(e->done), static_cast<int>(e->total));
+    else if (const auto* e = std::get_if<ev::FlashWriteWaited>(&event))
+        OnFlashWrite(e->waitedMs);
+    else if (const auto* e = std::get_if<ev::Stalled>(&event))
+        OnStalled(e->phase, e->silentMs);
+    else if (const auto* e = std::get_if<ev::Finished>(&event))
+        OnFinished(e->outcome, e->detail);
+    else if (std::holds_alternative<ev::Restarting>(event))
+        m_outcome->hide();
 }
 
 // ------------------------------------------------------------ the run's end

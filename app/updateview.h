@@ -6,11 +6,10 @@
 #include <QWidget>
 #include <optional>
 
+#include "engineevent.h"
 #include "progressfigures.h"
 
 class UpdateEngine;
-enum class UpdateOutcome;
-enum class EnginePhase;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -53,6 +52,7 @@ signals:
 private:
     void SetProgress(int position, int maximum);
     void Schedule();
+    void OnEvent(const EngineEvent& event);
     void OnStateChanged();
     void OnFlashWrite(qint64 waitedMs);
     void OnStalled(EnginePhase phase, qint64 silentMs);

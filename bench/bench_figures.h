@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -38,16 +39,17 @@ inline double Percentile(std::vector<double> v, double p) {
 // starting clock there; without a record the application exits with 1.
 inline void UpdateWhenIdentified(UpdateEngine& engine, QCoreApplication& app,
                                  QElapsedTimer& clock) {
-    QObject::connect(
-        &engine, &UpdateEngine::identificationEnded, &app,
-        [&engine, &app, &clock](bool found) {
-            if (!found) {
-                std::fprintf(stderr, "no version record\n");
-                app.exit(1);
-                return;
-            }
-            clock.start();
-            engine.OnFirmwareUpdate();
-        },
-        Qt::QueuedConnection);
+    OnEvent<ev::IdentificationEnded>(engine, &app,
+                                     [&engine, &app, &clock](const ev::IdentificationEnded& e) {
+                                         if (!e.recordFound) {
+                                             std::fprintf(stderr, "no version record\n");
+                                             app.exit(1);
+                                             return;
+                                         }
+                                         // Once the engine is done with the bytes that ended it.
+                                         QTimer::singleShot(0, &engine, [&engine, &clock] {
+                                             clock.start();
+                                             engine.OnFirmwareUpdate();
+                                         });
+                                     });
 }

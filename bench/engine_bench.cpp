@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
         if (inBlocks) worstLateMs = std::max(worstLateMs, lateClock.nsecsElapsed() / 1e6 - 10.0);
         lateClock.restart();
     });
-    QObject::connect(&engine, &UpdateEngine::lastLineReplaced, [&] {
+    OnEvent<ev::BlockSent>(engine, &app, [&](const ev::BlockSent& sent) {
+        if (sent.first) return;
         if (!inBlocks) {
             inBlocks = true;
             blockPhaseStart = clock.nsecsElapsed() / 1e9;
@@ -93,14 +94,14 @@ int main(int argc, char** argv) {
         blockClock.restart();
         ++blocks;
     });
-    QObject::connect(&engine, &UpdateEngine::allBlocksSent, [&] {
+    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) {
         inBlocks = false;
         probe.stop();
         blockPhaseEnd = clock.nsecsElapsed() / 1e9;
         cpuEnd = CpuSeconds();
     });
-    QObject::connect(&engine, &UpdateEngine::finished, &app, [&](UpdateOutcome outcome) {
-        app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
+    OnEvent<ev::Finished>(engine, &app, [&](const ev::Finished& finished) {
+        app.exit(finished.outcome == UpdateOutcome::Completed ? 0 : 1);
     });
     UpdateWhenIdentified(engine, app, clock);
     QTimer::singleShot(600000, &app, [&] { app.exit(1); });

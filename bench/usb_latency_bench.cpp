@@ -49,8 +49,8 @@ void PollWithoutDevice(int seconds) {
     usb.m_bUsb = true;
     engine.SetLinkChoice(usb);
     QEventLoop identification;
-    QObject::connect(&engine, &UpdateEngine::identificationEnded, &identification,
-                     &QEventLoop::quit);
+    OnEvent<ev::IdentificationEnded>(engine, &identification,
+                                     [&](const auto&) { identification.quit(); });
     engine.OnConnect();
     identification.exec();  // no record comes: then Update asks for a manual restart
     engine.OnFirmwareUpdate();

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     bool inBlocks = false;
     const int mainTid = static_cast<int>(gettid());
 
-    QObject::connect(&engine, &UpdateEngine::lastLineReplaced, [&] {
+    OnEvent<ev::BlockSent>(engine, &app, [&](const ev::BlockSent& sent) {
+        if (sent.first) return;
         if (!inBlocks) {
             inBlocks = true;
             phaseStart = clock.nsecsElapsed() / 1e9;
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
         blockClock.restart();
         ++blocks;
     });
-    QObject::connect(&engine, &UpdateEngine::allBlocksSent, [&] {
+    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) {
         inBlocks = false;
         phaseEnd = clock.nsecsElapsed() / 1e9;
         cpuEnd = CpuSeconds(RUSAGE_SELF);
@@ -104,9 +105,9 @@ int main(int argc, char** argv) {
         threadsEnd = ThreadCpu();
     });
     double total = 0;
-    QObject::connect(&engine, &UpdateEngine::finished, &app, [&](UpdateOutcome outcome) {
+    OnEvent<ev::Finished>(engine, &app, [&](const ev::Finished& finished) {
         total = clock.nsecsElapsed() / 1e9;
-        app.exit(outcome == UpdateOutcome::Completed ? 0 : 1);
+        app.exit(finished.outcome == UpdateOutcome::Completed ? 0 : 1);
     });
     UpdateWhenIdentified(engine, app, clock);
     QTimer::singleShot(1800000, &app, [&] { app.exit(1); });

@@ -17,24 +17,11 @@ constexpr char kUsbRebootText[] = "\r\n\r\ntst usbcmdreset\r\nreset\r\n";  // 29
 constexpr int kUsbWrittenBoundMs = 3000;
 static_assert(sizeof kResetText - 1 == 11 && sizeof kUsbRebootText == 29);
 
-QString Dashes(bool trailingBlank) {
-    return QString(41, QLatin1Char('-')) + (trailingBlank ? QStringLiteral(" ") : QString());
-}
-
 QString Text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// "Address: %X": upper-case hexadecimal without leading zeros.
-QString AddressLine(std::uint32_t address) {
-    return QStringLiteral("Address: ") + QString::number(address, 16).toUpper();
-}
-
 }  // namespace
-
-void UpdateEngine::SetProgress(std::uint32_t position) {
-    emit progressChanged(static_cast<int>(position), static_cast<int>(m_nProgressMax));
-}
 
 // ----------------------------------------------------------------- restart
 
@@ -45,7 +32,7 @@ void UpdateEngine::OnFirmwareUpdate() {
     m_bAwaitCompletion = false;
     m_nRunStartMs = m_pClock->NowMs();
     MarkActivity();
-    emit restartRequested();
+    emit happened(ev::Restarting{});
     if (m_choice.m_bUsb)
         RestartReceiverUsb();
     else
@@ -90,8 +77,7 @@ bool UpdateEngine::ProbeLoaderSpeed() {
 }
 
 void UpdateEngine::RestartReceiverSerial() {
-    AddLine(Dashes(true));
-    AddLine(tr("Your serial port is COM%1").arg(m_choice.m_nComPort));
+    emit happened(ev::RestartBegun{false, m_choice.m_nComPort, false});
     RestartSerial(true);
 }
 
@@ -106,9 +92,7 @@ void UpdateEngine::RestartSerial(bool withLine) {
         WriteRaw(reinterpret_cast<const std::uint8_t*>(kResetText), sizeof kResetText - 1);
         Pause(100, [this, withLine] {
             m_transfer.m_nCrc = 0;
-            if (withLine)
-                AddLine(m_choice.m_bManualUpdate ? tr("Please manually restart the receiver now.")
-                                                 : tr("Begin update, restarting the receiver..."));
+            if (withLine) emit happened(ev::RestartSent{m_choice.m_bManualUpdate});
             SetLoaderBaudRate([this] {
                 m_bRestarting = false;
                 StartTimer(TIMER_SS, 20);
@@ -119,18 +103,14 @@ void UpdateEngine::RestartSerial(bool withLine) {
 }
 
 void UpdateEngine::RestartReceiverUsb() {
-    AddLine(Dashes(true));
-    AddLine(tr("Your Communication Port is USB"));
+    emit happened(ev::RestartBegun{true, m_choice.m_nComPort, IsLinkReady()});
     if (IsLinkReady()) {
-        AddLine(tr("Begin update, rebooting the receiver..."));
         WriteRaw(reinterpret_cast<const std::uint8_t*>(kUsbRebootText), sizeof kUsbRebootText);
         m_timerSs.stop();
         m_bRestarting = true;
         ReleaseWhenWritten(QDeadlineTimer(kUsbWrittenBoundMs));
         emit stateChanged();
     } else {
-        AddLine(tr("To Update,"));
-        AddLine(tr("Please reboot the receiver manually..."));
         StartTimer(TIMER_SS, 5);
     }
 }
@@ -140,7 +120,7 @@ void UpdateEngine::ResetReceiver() {
     m_bSending = false;
     if (m_nRunStartMs < 0) m_nRunStartMs = m_pClock->NowMs();
     MarkActivity();
-    emit restartRequested();
+    emit happened(ev::Restarting{});
     if (IsSerial()) {
         RestartSerial(false);
         return;
@@ -168,7 +148,11 @@ void UpdateEngine::ReleaseWhenWritten(QDeadlineTimer bound) {
 
 void UpdateEngine::FirmwareMissing(const QString& message) {
     Prompter().ShowError(tr("Error"), message);
-    emit finished(UpdateOutcome::NoFirmware, message);
+    Finish(UpdateOutcome::NoFirmware, message);
+}
+
+void UpdateEngine::Finish(UpdateOutcome outcome, const QString& detail) {
+    emit happened(ev::Finished{outcome, detail});
 }
 
 void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
@@ -206,15 +190,7 @@ void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
     t.m_nProgress = 0;
     m_nProgressMax = t.m_nTotalSize;
 
-    AddLine(tr("Begin update %1...").arg(Text(m_strPartNumber)));
-    if (StartsWith(m_strPartNumber, m_pConfig->seriesPrefix))
-        AddLine(tr("P/N: %1").arg(Text(m_strPartNumber)));
-    // The rule asks for an FPGA image the package does not hold: the CPU
-    // image goes alone, and the operator should know it.
-    if (t.m_bHasFpga && t.m_nTotalSize == t.m_nImageSize)
-        AddLine(tr("No FPGA image in the package for %1: only the CPU image is sent.")
-                    .arg(Text(m_strPartNumber)));
-    SendFirstBlock();
+    SendFirstBlock(false);
 }
 
 void UpdateEngine::StartBootUpdate(std::uint16_t bootId) {
@@ -224,7 +200,7 @@ void UpdateEngine::StartBootUpdate(std::uint16_t bootId) {
     }
     m_transfer.m_nCrc = 0;
     m_transfer.m_nEndState = 0;
-    AddLine(tr("Try to update now..."));
+    emit happened(ev::BootStarting{});
     m_bSending = true;
     if (IsSerial()) SetSpeed(115200);
     Pause(100, [this, bootId] { BeginBootTransfer(bootId); });
@@ -239,36 +215,36 @@ void UpdateEngine::BeginBootTransfer(std::uint16_t bootId) {
     t.m_nImageSize = t.m_nTotalSize = static_cast<std::uint32_t>(m_bootImage.size());
     t.m_bHasFpga = false;
 
-    AddLine(tr("Copy receiver serial number..."));
     // Patched in our own copy before the first block, so the checksum covers it.
     PatchBootSerial(m_bootImage, m_pConfig->loaderFamily, m_strSerial, m_strPnTail);
     t.m_bSecondImage = false;
     t.m_nProgress = 0;
     m_nProgressMax = t.m_nTotalSize;
-    AddLine(tr("Prepare updating for %1...").arg(Text(m_strPartNumber)));
-    SendFirstBlock();
+    SendFirstBlock(true);
 }
 
-void UpdateEngine::SendFirstBlock() {
-    // Which images these are, before the first of them goes out.
-    if (m_package)
-        AddLine(m_package->builtin ? tr("Firmware package: built-in test image")
-                                   : tr("Firmware package: %1 (%2)")
-                                         .arg(QString::fromStdString(m_package->name),
-                                              QString::fromStdString(m_package->folder)));
+void UpdateEngine::SendFirstBlock(bool boot) {
     CTransferState& t = m_transfer;
+    ev::TransferStarted started{
+        boot, Text(m_strPartNumber), !boot && StartsWith(m_strPartNumber, m_pConfig->seriesPrefix),
+        // The rule asks for an FPGA image the package does not hold:
+        // the CPU image goes alone, and the operator should know it.
+        t.m_bHasFpga && t.m_nTotalSize == t.m_nImageSize, m_package.has_value(),
+        m_package && m_package->builtin, m_package ? Text(m_package->name) : QString(),
+        m_package ? Text(m_package->folder) : QString(), t.m_nTotalSize};
+    emit happened(started);
     t.m_nPos = 0;
     std::uint8_t block[kBlockSize] = {};
     if (GetNextBlock(t, &m_nBlockKind, block) != 0) {
         t.m_nAddress = 0;
         m_strLastCommand = BuildBlockCommand(0, t.m_nAddress, block);
-        AddLine(AddressLine(t.m_nAddress));
+        emit happened(
+            ev::BlockSent{t.m_nAddress, true, std::min(t.m_nPos, m_nProgressMax), m_nProgressMax});
         t.m_nAddress += kBlockSize;
         SendCommand(m_strLastCommand, 20);
         MarkActivity();
         emit stateChanged();
     }
-    SetProgress(t.m_nPos);
 }
 
 // ------------------------------------------------------------------ blocks
@@ -282,26 +258,23 @@ void UpdateEngine::SendNextBlock() {
         m_strLastCommand = BuildBlockCommand(b2, t.m_nAddress, block);
         SendCommand(m_strLastCommand, 0);
         qCDebug(lcTrace, "OnSendCommand");
-        emit lastLineReplaced(AddressLine(t.m_nAddress));
+        t.m_nProgress = std::min(t.m_nProgress, t.m_nTotalSize);
+        emit happened(ev::BlockSent{t.m_nAddress, false, t.m_nProgress, m_nProgressMax});
         t.m_nAddress += kBlockSize;
         // The event loop, not a nested dispatch, delivers the next reply.
     }
-    t.m_nProgress = std::min(t.m_nProgress, t.m_nTotalSize);
-    SetProgress(t.m_nProgress);
     qCDebug(lcTrace, "Position:%u", t.m_nProgress);
     if (count == 0) {
         m_bSending = false;
         // The receiver's report ends this transfer; the identification that
         // follows it (after a boot update) is a new one.
         m_bIdentifyAnswered = false;
-        AddLine(m_bBootUpdate ? QStringLiteral("继续升级，请立即重启接收机并保持供电……")
-                              : tr("Updating Firmware! please wait............."));
-        emit allBlocksSent();
+        emit happened(ev::AllSent{m_bBootUpdate});
         if (m_bBootUpdate) {
             // The receiver waits for the operator to restart it, and may
             // report nothing: every block and the checksum were acknowledged,
             // so the boot loader is sent. An "SC" that still comes is ignored.
-            emit finished(UpdateOutcome::BootSent, QString());
+            Finish(UpdateOutcome::BootSent);
         } else {
             // Its report is read only after the pause, as it always was.
             BeginFlashWrite();
@@ -318,7 +291,5 @@ void UpdateEngine::ResendLastBlock() {
 void UpdateEngine::OnUpdateCompleted() {
     if (m_bBootUpdate) return;  // its outcome came with the last acknowledgement
     m_bAwaitCompletion = false;
-    AddLine(tr("Completed!"));
-    AddLine(Dashes(false));
-    emit finished(UpdateOutcome::Completed, QString());
+    Finish(UpdateOutcome::Completed);
 }

@@ -109,14 +109,10 @@ IPrompter& UpdateEngine::Prompter() const {
     return m_pPrompter ? *m_pPrompter : silent;
 }
 
-void UpdateEngine::AddLine(const QString& line) {
-    emit lineAdded(line);
-}
-
 // ---------------------------------------------------------------- commands
 
 bool UpdateEngine::OnConnect() {
-    emit listCleared();
+    emit happened(ev::ListCleared{});
     // Text left over from a record that never parsed belongs to the previous
     // receiver: it would name the next one with the old serial number.
     m_arrVersionText.clear();
@@ -168,25 +164,8 @@ bool UpdateEngine::OpenLink() {
         }
         return true;
     }
-    const QString device = QString::fromStdString(link->Device());
-    switch (link->Refusal()) {
-        case LinkRefusal::PermissionDenied:
-            // Without access to the device the operator would otherwise see
-            // nothing at all; other failures stay as quiet as they always were.
-            AddLine(tr("Cannot open COM%1 (%2): permission denied. Your user needs access to "
-                       "the device, e.g. membership of the dialout group.")
-                        .arg(m_choice.m_nComPort)
-                        .arg(device));
-            break;
-        case LinkRefusal::Console:
-            AddLine(tr("COM%1 (%2) is the system console and was not opened. To use it, give "
-                       "its device path by name.")
-                        .arg(m_choice.m_nComPort)
-                        .arg(device));
-            break;
-        default:
-            break;
-    }
+    emit happened(ev::PortRefused{link->Refusal(), m_choice.m_nComPort,
+                                  QString::fromStdString(link->Device())});
     link->Close();
     qCDebug(lcTrace, "Serial Port COM%d Init Error!", m_choice.m_nComPort);
     return false;
@@ -196,8 +175,8 @@ void UpdateEngine::OnDisconnect() {
     const bool interrupted = IsRunUnderWay();
     CloseLink();
     if (interrupted)
-        emit finished(UpdateOutcome::Interrupted,
-                      tr("Disconnected while the update was under way."));
+        emit happened(ev::Finished{UpdateOutcome::Interrupted,
+                                   tr("Disconnected while the update was under way.")});
     emit stateChanged();
 }
 
@@ -229,11 +208,9 @@ void UpdateEngine::ForgetRun() {
 }
 
 void UpdateEngine::OnReceiverInfo() {
-    AddLine(tr("Connected receiver information:"));
-    AddLine(tr("  SN: %1").arg(QString::fromLatin1(m_strReceiverSn)));
-    AddLine(tr("  sw version: %1 - %2")
-                .arg(QString::fromLatin1(m_strCpuVersion), QString::fromLatin1(m_strFpgaVersion)));
-    AddLine(tr("  boot version: %1").arg(QString::fromLatin1(m_strBootVersion)));
+    emit happened(ev::ReceiverIdentified{
+        QString::fromLatin1(m_strReceiverSn), QString::fromLatin1(m_strCpuVersion),
+        QString::fromLatin1(m_strFpgaVersion), QString::fromLatin1(m_strBootVersion)});
 }
 
 // ------------------------------------------------------------------ timers
@@ -317,7 +294,7 @@ void UpdateEngine::EndIdentification(bool recordFound) {
     KillTimer(TIMER_VERSION);
     m_bIdentifying = false;
     m_arrVersionText.clear();
-    emit identificationEnded(recordFound);
+    emit happened(ev::IdentificationEnded{recordFound});
     emit stateChanged();
 }
 
@@ -388,9 +365,8 @@ void UpdateEngine::OnLinkFailed(const QString& message, bool lineLost) {
     // they ended. Nothing more comes on a lost line: it is closed, so Connect
     // works again at once (for USB, on the device plugged in anew), and the
     // run has ended before the box shows.
-    AddLine(message);
     CloseLink();
-    emit finished(UpdateOutcome::LinkLost, message);
+    emit happened(ev::Finished{UpdateOutcome::LinkLost, message});
     emit stateChanged();
     Prompter().ShowError(QStringLiteral("Application Error"), message);
 }
@@ -419,7 +395,7 @@ void UpdateEngine::OnLineClosed() {
     // update, and one on a USB-CDC port or a board-powered adapter takes its
     // tty along: after the confirmation, or while nothing is under way, that
     // is no error. The port is closed cleanly, so Connect works again.
-    AddLine(tr("The receiver closed the line (%1).").arg(QString::fromStdString(LinkDevice())));
+    emit happened(ev::LineClosed{QString::fromStdString(LinkDevice())});
     OnDisconnect();
 }
 
@@ -452,7 +428,6 @@ bool UpdateEngine::ReadChunk() {
     const bool stallSaid = m_bStallSaid;
     MarkActivity();
     if (stallSaid) ArmWatch();  // the receiver is back: the next silence counts
-    emit bytesReceived(static_cast<int>(n));
     if (m_bIdentifying) {
         // Read as a zero-terminated text: it ends at the chunk's first NUL.
         const auto* text = reinterpret_cast<const char*>(m_held.data());

@@ -14,6 +14,7 @@
 
 #include "blocksource.h"
 #include "engineclock.h"
+#include "engineevent.h"
 #include "firmwarepackage.h"
 #include "imageconfig.h"
 #include "imagestore.h"
@@ -24,30 +25,8 @@
 
 class ILink;
 class IPrompter;
-enum class LinkKind;
 
 enum TimerId : int { TIMER_VERSION = 1, TIMER_SS = 2 };
-
-// How an update ended, for the faces that must act on it.
-enum class UpdateOutcome {
-    Completed,    // "Completed!": the receiver confirmed a CPU update
-    BootSent,     // every block of a boot update and its checksum were acknowledged
-    NoFirmware,   // no image for the part number; nothing was sent
-    LinkLost,     // the line dropped or the device left
-    Unconfirmed,  // the receiver did not report the end of its flash write in time
-    Interrupted,  // Disconnect while an update was under way
-};
-
-// Where a connection stands, as the faces show it and the stall rules see it.
-enum class EnginePhase {
-    Disconnected,
-    Identifying,    // the version record is asked for
-    Idle,           // connected, nothing under way
-    Polling,        // the receiver restarts; its loader is polled
-    AwaitingStart,  // "AT" sent, its answer not yet in
-    Sending,        // blocks go out
-    FlashWrite,     // everything acknowledged; the receiver writes its flash
-};
 
 // One receiver: its link, the reply parser, identification, the loader poll,
 // the block transfer and its checksum. Everything runs on the thread that
@@ -94,7 +73,7 @@ public:
     void OnFirmwareUpdate();
     void OnReceiverInfo();
     // A face's own line in the message list (and so in the run log).
-    void AddNote(const QString& line) { AddLine(line); }
+    void AddNote(const QString& line) { emit happened(ev::Note{line}); }
 
     // ------------------------------------------- state the faces read
     bool IsConnected() const { return m_bConnected; }
@@ -134,24 +113,10 @@ public:
     CImageTable& ImageTable() { return m_mapImageIds; }
 
 signals:
-    void listCleared();
-    void lineAdded(const QString& line);
-    void lastLineReplaced(const QString& line);
-    // Position and range of the progress bar; the range is set at each start.
-    void progressChanged(int position, int maximum);
+    // What happened, as data (engineevent.h).
+    void happened(const EngineEvent& event);
     // Connected, identifying, polling, sending or awaiting completion changed.
     void stateChanged();
-    void bytesReceived(int count);
-    void identificationEnded(bool recordFound);
-    // The Update command or a "VX" reset: the receiver goes into its loader.
-    void restartRequested();
-    void allBlocksSent();
-    void finished(UpdateOutcome outcome, const QString& message);
-    // The receiver has been silent for silentMs while it had to answer; said
-    // once per silence. The engine goes on waiting; a face decides.
-    void stalled(EnginePhase phase, qint64 silentMs);
-    // Once a second while the receiver writes its flash: how long so far.
-    void flashWriteWaited(qint64 waitedMs);
 
 private:
     class LinkNotices;
@@ -209,7 +174,6 @@ private:
     void WriteRaw(const std::uint8_t* bytes, std::size_t length);
     void SetSpeed(std::uint32_t baud);
     void EndIdentification(bool recordFound);
-    void AddLine(const QString& line);
     IPrompter& Prompter() const;
     bool IsSerial() const;
 
@@ -219,7 +183,7 @@ private:
     void ResetReceiver();
     void StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId);
     void StartBootUpdate(std::uint16_t bootId);
-    void SendFirstBlock();
+    void SendFirstBlock(bool boot);
     void BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId);
     void BeginBootTransfer(std::uint16_t bootId);
     void SendNextBlock();
@@ -234,8 +198,8 @@ private:
     void RestartSerial(bool manualLine);
     void ReleaseWhenWritten(QDeadlineTimer bound);
     void WriteResetText();
-    void SetProgress(std::uint32_t position);
     void FirmwareMissing(const QString& message);
+    void Finish(UpdateOutcome outcome, const QString& detail = {});
 
     LinkFactory m_makeLink;
     std::optional<FirmwarePackage> m_package;
@@ -308,3 +272,12 @@ private:
     std::int64_t m_nRunStartMs = -1;
     bool m_bStallSaid = false;
 };
+
+// Calls fn with each event of kind T the engine reports, in context's thread.
+template <typename T, typename F>
+QMetaObject::Connection OnEvent(UpdateEngine& engine, const QObject* context, F fn) {
+    return QObject::connect(&engine, &UpdateEngine::happened, context,
+                            [fn = std::move(fn)](const EngineEvent& event) {
+                                if (const T* e = std::get_if<T>(&event)) fn(*e);
+                            });
+}

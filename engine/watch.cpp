@@ -98,7 +98,7 @@ void UpdateEngine::OnWatch() {
     if (phase == EnginePhase::FlashWrite) {
         const std::int64_t waited = now - m_nFlashWriteMs;
         if (waited < m_nCompletionMs) {
-            emit flashWriteWaited(waited);
+            emit happened(ev::FlashWriteWaited{waited});
             ArmWatch();
             return;
         }
@@ -108,8 +108,7 @@ void UpdateEngine::OnWatch() {
                "may still be writing: do not power it off or unplug it, and check it once it "
                "has restarted.")
                 .arg(PortText(), DurationText(m_nCompletionMs));
-        AddLine(message);
-        emit finished(UpdateOutcome::Unconfirmed, message);
+        emit happened(ev::Finished{UpdateOutcome::Unconfirmed, message});
         emit stateChanged();
         return;
     }
@@ -120,11 +119,11 @@ void UpdateEngine::OnWatch() {
     }
     m_bStallSaid = true;
     qCDebug(lcTrace, "silent for %lld ms", static_cast<long long>(silent));
-    emit stalled(phase, silent);
+    emit happened(ev::Stalled{phase, silent});
 }
 
 void UpdateEngine::BeginFlashWrite() {
     m_bAwaitCompletion = true;
     m_nFlashWriteMs = m_pClock->NowMs();
-    emit flashWriteWaited(0);
+    emit happened(ev::FlashWriteWaited{0});
 }

@@ -86,11 +86,13 @@ protected:
         if (choosePackage) frame->UsePackage(BuiltinFirmwarePackage());
     }
     void ConnectAndIdentify() {
-        QSignalSpy ended(&frame->Engine(), &UpdateEngine::identificationEnded);
+        std::vector<bool> ended;
+        OnEvent<ev::IdentificationEnded>(frame->Engine(), frame.get(),
+                                         [&](const auto& e) { ended.push_back(e.recordFound); });
         frame->OnCreate();
         ASSERT_TRUE(frame->IsConnected());
-        ASSERT_TRUE(ended.wait(5000));
-        ASSERT_TRUE(ended.takeFirst().at(0).toBool()) << "version record parsed";
+        ASSERT_TRUE(WaitUntil([&] { return !ended.empty(); }));
+        ASSERT_TRUE(ended.front()) << "version record parsed";
     }
     // Update through the action, as the operator gives it.
     void RunUpdate() {

@@ -3,6 +3,7 @@
 // so every handoff between the link thread and the engine is checked.
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -35,11 +36,12 @@ struct SerialRig {
                     SerialLinkSettings{static_cast<unsigned>(c.m_nComPort), device, true});
             },
             config, store);
-        QObject::connect(
-            engine.get(), &UpdateEngine::identificationEnded, engine.get(),
-            [this] { engine->OnFirmwareUpdate(); }, Qt::QueuedConnection);
-        QObject::connect(engine.get(), &UpdateEngine::finished,
-                         [this](UpdateOutcome o) { completed = o == UpdateOutcome::Completed; });
+        OnEvent<ev::IdentificationEnded>(*engine, engine.get(), [this](const auto&) {
+            QTimer::singleShot(0, engine.get(), [this] { engine->OnFirmwareUpdate(); });
+        });
+        OnEvent<ev::Finished>(*engine, engine.get(), [this](const ev::Finished& e) {
+            completed = e.outcome == UpdateOutcome::Completed;
+        });
     }
     ~SerialRig() {
         engine.reset();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "support/event_list.h"
 #include "support/event_wait.h"
 #include "support/fake_link.h"
 #include "support/manual_clock.h"
@@ -46,28 +47,28 @@ struct Rig {
     std::vector<UpdateOutcome> outcomes;
     std::vector<bool> identifications;
     std::vector<EnginePhase> stalls;
+    qint64 waited = -1;  // the flash write's time so far
+    int restarts = 0;
     ManualClock* clock = nullptr;  // the stall and the flash write go by it
 
     Rig() {
         auto manual = std::make_unique<ManualClock>();
         clock = manual.get();
         engine.SetClock(std::move(manual));
-        QObject::connect(&engine, &UpdateEngine::stalled,
-                         [this](EnginePhase phase) { stalls.push_back(phase); });
         store.Add("CPU", 1, Pattern(300, 1));
         store.Add("CPU", 2, Pattern(256, 2));
         store.Add("CPU", 3, Pattern(200, 3));
         store.Add("FPGA", 4, Pattern(130, 4));
         engine.SetPrompter(&prompter);
-        QObject::connect(&engine, &UpdateEngine::listCleared, [this] { lines.clear(); });
-        QObject::connect(&engine, &UpdateEngine::lineAdded,
-                         [this](const QString& l) { lines << l; });
-        QObject::connect(&engine, &UpdateEngine::lastLineReplaced,
-                         [this](const QString& l) { lines.last() = l; });
-        QObject::connect(&engine, &UpdateEngine::finished,
-                         [this](UpdateOutcome o, const QString&) { outcomes.push_back(o); });
-        QObject::connect(&engine, &UpdateEngine::identificationEnded,
-                         [this](bool found) { identifications.push_back(found); });
+        QObject::connect(&engine, &UpdateEngine::happened, [this](const EngineEvent& e) {
+            ApplyToList(lines, e);
+            if (const auto* s = std::get_if<ev::Stalled>(&e)) stalls.push_back(s->phase);
+            if (const auto* f = std::get_if<ev::Finished>(&e)) outcomes.push_back(f->outcome);
+            if (const auto* i = std::get_if<ev::IdentificationEnded>(&e))
+                identifications.push_back(i->recordFound);
+            if (const auto* w = std::get_if<ev::FlashWriteWaited>(&e)) waited = w->waitedMs;
+            restarts += std::holds_alternative<ev::Restarting>(e);
+        });
     }
     bool Wait(const std::function<bool()>& pred) { return WaitUntil(pred, kWait); }
     // The USB link is chosen and the fake link behaves as one.
@@ -233,10 +234,8 @@ TEST(EngineTransfer, NegativeReplyResendsTheSameBlock) {
 TEST(EngineTransfer, VxRestartsAndLaterPollsCarryTheChecksumKind) {
     Rig rig;
     rig.receiver.vxLeft = 1;
-    int restarts = 0;
-    QObject::connect(&rig.engine, &UpdateEngine::restartRequested, [&] { ++restarts; });
     rig.FullUpdate();
-    EXPECT_EQ(restarts, 2);
+    EXPECT_EQ(rig.restarts, 2);
     EXPECT_EQ(rig.receiver.resets, 2);
     ASSERT_GE(rig.receiver.pollKinds.size(), 2u);
     EXPECT_EQ(rig.receiver.pollKinds.front(), 24);
@@ -477,17 +476,12 @@ namespace {
 // A transfer whose receiver keeps its report back: the engine waits for the
 // flash write, by the rig's clock.
 struct FlashWrite : Rig {
-    FlashWrite() {
-        receiver.completeAfterChecksum = false;
-        QObject::connect(&engine, &UpdateEngine::flashWriteWaited,
-                         [this](qint64 ms) { waited = ms; });
-    }
+    FlashWrite() { receiver.completeAfterChecksum = false; }
     void Start() {
         Connect();
         engine.OnFirmwareUpdate();
         ASSERT_TRUE(Wait([this] { return engine.Phase() == EnginePhase::FlashWrite; }));
     }
-    qint64 waited = -1;
 };
 
 }  // namespace

@@ -34,7 +34,7 @@ private:
 // replaced for each further block, progress after each block.
 void Transfer(CHeadlessOutput& out, int blocks, int total) {
     out.Line(QStringLiteral("Begin update Q4B1C20..."));
-    out.Line(QStringLiteral("Address: 0"));
+    out.LiveLine(QStringLiteral("Address: 0"));
     out.Progress(128, total);
     // The last replacement is the checksum block's offset.
     for (int i = 1; i <= blocks; ++i) {
@@ -163,9 +163,9 @@ TEST(HeadlessOutput, EveryAddressLineTheListKeepsIsPrinted) {
     Capture out, err;
     {
         CHeadlessOutput output(out.File(), err.File(), false);
-        output.Line(QStringLiteral("Address: 0"));
+        output.LiveLine(QStringLiteral("Address: 0"));
         output.ReplaceLine(QStringLiteral("Address: 80"));
-        output.Line(QStringLiteral("Address: 0"));  // a new line below the old one
+        output.LiveLine(QStringLiteral("Address: 0"));  // a new line below the old one
         output.ReplaceLine(QStringLiteral("Address: 100"));
     }
     EXPECT_EQ(out.Text(), "Address: 80\nAddress: 100\n");

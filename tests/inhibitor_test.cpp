@@ -82,8 +82,8 @@ struct Rig {
 
     Rig() {
         store.Add("CPU", 1, Bytes(20 * 128 + 3, 0x5A));
-        QObject::connect(engine.get(), &UpdateEngine::finished,
-                         [this](UpdateOutcome o, const QString&) { outcomes.push_back(o); });
+        OnEvent<ev::Finished>(*engine, engine.get(),
+                              [this](const ev::Finished& e) { outcomes.push_back(e.outcome); });
     }
     bool Ended(UpdateOutcome outcome) const {
         return std::find(outcomes.begin(), outcomes.end(), outcome) != outcomes.end();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "imagestore.h"
+#include "support/event_list.h"
 #include "support/event_wait.h"
 #include "support/recording_prompter.h"
 #include "support/test_firmware.h"
@@ -51,18 +52,16 @@ struct UsbRig {
         choice.m_bUsb = true;
         engine->SetLinkChoice(choice);
         engine->SetPrompter(&prompter);
-        QObject::connect(engine.get(), &UpdateEngine::lineAdded,
-                         [this](const QString& line) { lines << line; });
-        QObject::connect(
-            engine.get(), &UpdateEngine::identificationEnded, engine.get(),
-            [this](bool found) {
+        QObject::connect(engine.get(), &UpdateEngine::happened,
+                         [this](const EngineEvent& e) { ApplyToList(lines, e); });
+        OnEvent<ev::IdentificationEnded>(
+            *engine, engine.get(), [this](const ev::IdentificationEnded& e) {
                 if (recordFound) return;  // one update per test
-                recordFound = found;
-                engine->OnFirmwareUpdate();
-            },
-            Qt::QueuedConnection);
-        QObject::connect(engine.get(), &UpdateEngine::finished,
-                         [this](UpdateOutcome o) { outcome = o; });
+                recordFound = e.recordFound;
+                QTimer::singleShot(0, engine.get(), [this] { engine->OnFirmwareUpdate(); });
+            });
+        OnEvent<ev::Finished>(*engine, engine.get(),
+                              [this](const ev::Finished& e) { outcome = e.outcome; });
     }
     // The link lets go of its device before the device leaves the bus.
     ~UsbRig() { engine.reset(); }
