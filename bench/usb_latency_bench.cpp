@@ -17,7 +17,7 @@
 
 #include "bench_figures.h"
 #include "support/usb_fakedevice.h"
-#include "support/usb_recording_owner.h"
+#include "support/usb_recording_listener.h"
 #include "updateengine.h"
 #include "usblink.h"
 #include "usbupdate.h"
@@ -32,7 +32,7 @@ void Report(const char* what, const std::vector<double>& us) {
                 Percentile(us, 0.5), Percentile(us, 0.99), Percentile(us, 1));
 }
 
-bool Connect(CUsbUpdate& usb, UsbRecordingOwner& owner) {
+bool Connect(CUsbUpdate& usb, UsbRecordingListener& owner) {
     usb.Start(&owner, {{0x1234, 0x5678}});
     return owner.WaitReady(1);
 }
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     const int roundTrips = argc > 2 ? std::atoi(argv[2]) : 300;
     FakeUsbBus bus;
     FakeUsbDevice* device = bus.Add(FakeUsbConfig().Reply(FakeReply::Ack10));
-    UsbRecordingOwner owner;
+    UsbRecordingListener owner;
     CUsbUpdate usb;
     if (!device || !Connect(usb, owner)) {
         std::fprintf(stderr, "no emulated receiver\n");
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         if (!device->WaitOutSubmitted(static_cast<int>(before) + 1)) return 1;
         const auto t1 = device->OutTimes()[before];
         idle.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-        owner.Collect(&sink, sink.size() + 10);  // the ack
+        owner.Collect(usb, &sink, sink.size() + 10);  // the ack
     }
 
     // 2. Block and ack, back to back as the transfer runs them.
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         std::int32_t queued = 0;
         const auto t0 = Clock::now();
         usb.UsbWrite(block.data(), static_cast<std::int32_t>(block.size()), &queued);
-        if (!owner.Collect(&sink, 10)) return 1;
+        if (!owner.Collect(usb, &sink, 10)) return 1;
         trip.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
 

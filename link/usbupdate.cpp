@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <limits>
 #include <system_error>
 
 #include "usb_discovery.h"
@@ -32,12 +33,12 @@ CUsbUpdate::~CUsbUpdate() {
     Shutdown();
 }
 
-void CUsbUpdate::Start(ILinkOwner* owner, std::vector<UsbId> ids) {
+void CUsbUpdate::Start(ILinkListener* listener, std::vector<UsbId> ids) {
     if (m_pReadThread) return;
-    m_pOwner = owner;
+    m_pListener = listener;
     m_ids = std::move(ids);
+    m_notice.Reset();
     if (!m_context) m_context = MakeUsbContext();
-    if (m_pOwner) m_pOwner->SetActiveRxRing(&m_rxRing);
     // Arrivals only: a device that leaves is noticed by its own transfers.
     m_bHotplug = m_context && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
                  libusb_hotplug_register_callback(
@@ -115,7 +116,7 @@ void CUsbUpdate::Discover() {
         m_bOpen.store(true, std::memory_order_release);
     }
     qCDebug(lcUsbTrace, "Initialize USB Device %s", path);
-    if (m_pOwner) m_pOwner->ReportDeviceReady();
+    if (m_pListener) m_pListener->OnLinkReady();
 }
 
 // The thread lets go of a device that went away and tells the owner; the
@@ -130,9 +131,9 @@ void CUsbUpdate::DropDevice(const std::shared_ptr<UsbDevice>& device) {
         path = m_strDevicePath;
     }
     qCDebug(lcUsbTrace, "UsbReadThread: device gone, dropped");
-    if (m_pOwner) {
-        m_pOwner->ReportLinkLost("The receiver's USB device " + path +
-                                 " left the bus (unplugged or restarted).");
+    if (m_pListener) {
+        m_pListener->OnLinkError(
+            "The receiver's USB device " + path + " left the bus (unplugged or restarted).", true);
     }
 }
 
@@ -192,7 +193,7 @@ void CUsbUpdate::Serve(UsbDevice* device) {
     RingPut(&m_rxRing, buffer, static_cast<std::uint32_t>(count));
     qCDebug(lcUsbTrace, "%s : input bytes : %d： %s", "CUsbUpdate::UsbReadThread", count,
             QByteArray(reinterpret_cast<const char*>(buffer), count).constData());
-    if (m_pOwner) m_pOwner->PostLinkMessage(WM_LINK_DATA, static_cast<std::uintptr_t>(count), 0);
+    if (m_notice.Raise() && m_pListener) m_pListener->OnLinkDataReady();
 }
 
 void CUsbUpdate::WaitWithoutDevice(std::chrono::milliseconds bound) {
@@ -252,6 +253,12 @@ bool CUsbUpdate::UsbWrite(const std::uint8_t* bytes, std::int32_t length, std::i
     return true;
 }
 
+std::size_t CUsbUpdate::Read(std::uint8_t* buffer, std::size_t size) {
+    m_notice.Clear();
+    const std::size_t limit = std::numeric_limits<std::uint32_t>::max();
+    return RingGet(&m_rxRing, buffer, static_cast<std::uint32_t>(std::min(size, limit)));
+}
+
 bool CUsbUpdate::WaitTxDone(std::chrono::milliseconds bound) {
     return m_txDone.WaitReached(m_txTarget, bound);
 }
@@ -278,6 +285,7 @@ void CUsbUpdate::Shutdown() {
     Wake();
     if (m_pReadThread && m_pReadThread->joinable()) m_pReadThread->join();
     m_pReadThread.reset();
+    m_notice.Reset();
     if (m_bHotplug) libusb_hotplug_deregister_callback(m_context.get(), m_hotplug);
     m_bHotplug = false;
 }

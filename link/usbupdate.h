@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "linkowner.h"
+#include "link.h"
+#include "noticeedge.h"
 #include "ringbuffer.h"
 #include "usb_device.h"
 #include "usb_signal.h"
@@ -34,9 +35,10 @@ inline constexpr std::chrono::milliseconds kUsbSearchPeriodPoll{100};
 // Shutdown, does everything that may take time: it looks for the receiver
 // (hotplug arrivals where libusb has them, else a poll), opens and claims it,
 // writes what callers queued to the bulk OUT pipe and reads the bulk IN pipe
-// into the receive ring. The owner's thread only queues bytes, reads the ring
-// and learns "device ready" and "device gone" through the owner's notices, so
-// a missing or mute device never makes it wait. One libusb context serves the
+// into the receive ring. The owner's thread only queues bytes and reads the
+// ring; it hears of received bytes, "device ready" and "device gone" through
+// its ILinkListener, called on this thread, so a missing or mute device never
+// makes it wait. One libusb context serves the
 // link for its whole life; two links share nothing.
 class CUsbUpdate {
 public:
@@ -48,9 +50,10 @@ public:
 
     // Starts the thread, which looks for the receiver at once: the first
     // device publishing interface class 1, else class 2, else the first whose
-    // vendor:product is in ids. The owner gets ReportDeviceReady when it is
-    // open, and ReportLinkLost when an open device leaves the bus.
-    void Start(ILinkOwner* owner, std::vector<UsbId> ids);
+    // vendor:product is in ids. The listener gets OnLinkReady when it is
+    // open, a lost line when an open device leaves the bus, and
+    // OnLinkDataReady on the edge (see ILinkListener).
+    void Start(ILinkListener* listener, std::vector<UsbId> ids);
     // Looks for the receiver again after CloseDevice (it re-enumerates as its
     // loader after a restart). Returns at once.
     void Search();
@@ -74,7 +77,8 @@ public:
     // "/dev/bus/usb/BBB/DDD" of the device open now, or of the last one (for
     // messages about it); "" before the first.
     std::string DevicePath() const;
-    RingBuffer& RxRing() { return m_rxRing; }
+    // Clears the pending data notice and takes up to size received bytes.
+    std::size_t Read(std::uint8_t* buffer, std::size_t size);
     // The thread runs (diagnostics and tests).
     bool ReaderAlive() const { return m_bReaderAlive.load(std::memory_order_acquire); }
     // libusb tells arrivals on this system (else the thread polls).
@@ -99,7 +103,8 @@ private:
     bool m_bHotplug = false;  // set before the thread starts, cleared after it ends
     libusb_hotplug_callback_handle m_hotplug = 0;
     std::vector<UsbId> m_ids;
-    ILinkOwner* m_pOwner = nullptr;
+    ILinkListener* m_pListener = nullptr;
+    CNoticeEdge m_notice;  // data notices on the edge: one per drain
     std::unique_ptr<std::thread> m_pReadThread;
 
     std::atomic<bool> m_bReaderRun{false};

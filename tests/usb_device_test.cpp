@@ -7,7 +7,7 @@
 
 #include "serial_recorder.h"
 #include "support/usb_fakedevice.h"
-#include "support/usb_recording_owner.h"
+#include "support/usb_recording_listener.h"
 #include "usb_discovery.h"
 #include "usblink.h"
 #include "usbupdate.h"
@@ -63,7 +63,7 @@ protected:
     }
 
     FakeUsbBus m_bus;  // outlives the link
-    UsbRecordingOwner m_owner;
+    UsbRecordingListener m_owner;
     std::vector<UsbId> m_ids;
     std::unique_ptr<CUsbUpdate> m_usb;
     int m_nReady = 0;
@@ -75,7 +75,6 @@ TEST_F(UsbDeviceTest, NothingConfiguredAndNoInterfaceClassFindsNothing) {
     FakeUsbDevice* device = Add(FakeUsbConfig());
     m_usb = std::make_unique<CUsbUpdate>();
     m_usb->Start(&m_owner, m_ids);
-    EXPECT_EQ(m_owner.Ring(), &m_usb->RxRing());
     // The thread looks before it drops what is queued: once the write is
     // dropped, the search has been made and found nothing.
     Write(Pattern(3));
@@ -96,7 +95,7 @@ TEST_F(UsbDeviceTest, AReceiverPluggedInAfterTheStartIsFoundAndOpened) {
     EXPECT_EQ(m_usb->DevicePath(), "/dev/bus/usb/001/008");
     Write(Pattern(12));
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, 12));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 12));
     EXPECT_EQ(device->Count("claim"), 1);
 }
 
@@ -108,12 +107,8 @@ TEST_F(UsbDeviceTest, ConfiguredVendorProductIsFoundAndCarriesBytesBothWays) {
     const auto bytes = Pattern(100);
     Write(bytes);
     std::vector<std::uint8_t> echoed;
-    ASSERT_TRUE(m_owner.Collect(&echoed, bytes.size()));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &echoed, bytes.size()));
     EXPECT_EQ(echoed, bytes);
-    const auto posts = m_owner.Posts();
-    ASSERT_FALSE(posts.empty());
-    EXPECT_EQ(posts.front().message, WM_LINK_DATA);
-    EXPECT_EQ(posts.front().lParam, 0);
 }
 
 TEST_F(UsbDeviceTest, FirstInterfaceClassWinsOverSecondAndOverConfiguredIds) {
@@ -171,12 +166,8 @@ TEST_F(UsbDeviceTest, AReceiveOfExactly512FillsOneChunkAndTheRestComesNext) {
     device->Send(bytes);  // waiting in the device before the first read
     ASSERT_TRUE(Connect());
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, bytes.size()));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, bytes.size()));
     EXPECT_EQ(got, bytes);
-    const auto posts = m_owner.Posts();
-    ASSERT_EQ(posts.size(), 2u);
-    EXPECT_EQ(posts[0].wParam, 512u);
-    EXPECT_EQ(posts[1].wParam, 188u);
 }
 
 TEST_F(UsbDeviceTest, ASilentDeviceTimesOutTheReadAndTheNextBytesStillArrive) {
@@ -185,10 +176,10 @@ TEST_F(UsbDeviceTest, ASilentDeviceTimesOutTheReadAndTheNextBytesStillArrive) {
     ASSERT_TRUE(Connect());
     // libusb ends an IN transfer that sees no data by discarding its URB.
     ASSERT_TRUE(device->WaitCount("discard", 1));
-    EXPECT_TRUE(m_owner.Posts().empty());
+    EXPECT_EQ(m_owner.Notices(), 0u);
     device->Send(Pattern(30));  // only a read after the time-out can take these
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, 30));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 30));
     EXPECT_EQ(got, Pattern(30));
 }
 
@@ -200,7 +191,7 @@ TEST_F(UsbDeviceTest, AStalledInPipeIsClearedAndReadingGoesOn) {
     ASSERT_TRUE(device->WaitCount("clear_halt", 1));
     device->Send(Pattern(40));
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, 40));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 40));
     EXPECT_EQ(got, Pattern(40));
     EXPECT_EQ(device->Count("clear_halt"), 1);
 }
@@ -242,7 +233,7 @@ TEST_F(UsbDeviceTest, CloseAndReopenKeepsOneThreadAndReleasesFirst) {
     ASSERT_TRUE(Connect());
     Write(Pattern(16));
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, 16));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 16));
 
     m_usb->CloseDevice();
     EXPECT_FALSE(m_usb->IsOpen());
@@ -258,7 +249,7 @@ TEST_F(UsbDeviceTest, CloseAndReopenKeepsOneThreadAndReleasesFirst) {
     EXPECT_EQ(device->Count("claim"), 2);
     got.clear();
     Write(Pattern(16, 9));
-    ASSERT_TRUE(m_owner.Collect(&got, 16));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 16));
     EXPECT_EQ(got, Pattern(16, 9));
 }
 
@@ -268,7 +259,7 @@ TEST_F(UsbDeviceTest, UnplugMidTransferIsReportedOnceAndTheReplugIsPickedUp) {
     ASSERT_TRUE(Connect());
     Write(Pattern(10));
     std::vector<std::uint8_t> got;
-    ASSERT_TRUE(m_owner.Collect(&got, 10));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 10));
 
     old->Unplug();  // the pending IN transfer ends with "no device"
     ASSERT_TRUE(m_owner.WaitLost(1));
@@ -287,7 +278,7 @@ TEST_F(UsbDeviceTest, UnplugMidTransferIsReportedOnceAndTheReplugIsPickedUp) {
     ASSERT_TRUE(Connect());
     got.clear();
     Write(Pattern(12, 4));
-    ASSERT_TRUE(m_owner.Collect(&got, 12));
+    ASSERT_TRUE(m_owner.Collect(*m_usb, &got, 12));
     EXPECT_EQ(got, Pattern(12, 4));
     EXPECT_EQ(fresh->Count("claim"), 1);
     EXPECT_EQ(m_owner.Lost().size(), 1u);
