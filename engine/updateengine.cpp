@@ -2,6 +2,7 @@
 // identification by the version record, the loader poll and its answers.
 #include "updateengine.h"
 
+#include <QThread>
 #include <cstring>
 
 #include "identifyreply.h"
@@ -34,11 +35,20 @@ public:
 
 }  // namespace
 
-// The link's listener: it only forwards to the engine, which queues.
+// The link's listener. Received bytes are parsed at once when the notice
+// comes on the engine's own thread (the serial link's notifier), and queued
+// from a link's thread (USB). Errors are always queued: a link reports a
+// failed step from within the engine's own call (Write, SetSpeed, Read), and
+// that step must end before the engine acts on it, closing the link perhaps.
 class UpdateEngine::LinkNotices : public ILinkListener {
 public:
     explicit LinkNotices(UpdateEngine& engine) : m_engine(engine) {}
-    void OnLinkDataReady() override { m_engine.OnLinkDataReady(); }
+    void OnLinkDataReady() override {
+        if (QThread::currentThread() == m_engine.thread())
+            m_engine.OnLinkData();
+        else
+            m_engine.OnLinkDataReady();
+    }
     void OnLinkError(const std::string& text, bool lineLost) override {
         m_engine.OnLinkError(text, lineLost);
     }
@@ -324,8 +334,8 @@ void UpdateEngine::SendCommand(const std::string& text, int delayMs) {
 // --------------------------------------------------------------- receiving
 
 void UpdateEngine::OnLinkDataReady() {
-    // Link thread: the link raises this once per drain, so one queued call
-    // stands for every byte put until it runs.
+    // A link's thread: the link raises this once per drain, so one queued
+    // call stands for every byte put until it runs.
     QMetaObject::invokeMethod(
         this, [this] { OnLinkData(); }, Qt::QueuedConnection);
 }

@@ -3,8 +3,9 @@
 // A link the test scripts: it records every write, speed change and release,
 // answers through a receiver script, and can fail on demand. Replies reach
 // the engine as a real link's would: bytes wait in the link and a notice
-// goes out, which the engine queues for its event loop.
+// comes from the event loop, never from within the engine's own write.
 
+#include <QObject>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -40,10 +41,16 @@ struct FakeLinkState {
 
     ILinkListener* listener = nullptr;
     std::deque<std::uint8_t> rx;
+    QObject notices;  // context of the queued data notices
 
     void Reply(const Bytes& bytes) {
         rx.insert(rx.end(), bytes.begin(), bytes.end());
-        if (listener) listener->OnLinkDataReady();
+        QMetaObject::invokeMethod(
+            &notices,
+            [this] {
+                if (listener) listener->OnLinkDataReady();
+            },
+            Qt::QueuedConnection);
     }
     void Reply(std::string_view text) { Reply(Bytes(text.begin(), text.end())); }
     // USB: the link's thread found the device.
