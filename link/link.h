@@ -4,20 +4,25 @@
 #include <cstdint>
 #include <string>
 
-// What a link tells the one who owns it. Both calls come from the link's own
-// thread and must return at once: the owner queues a call to its own thread
-// and never makes the link wait for it.
+// What a link tells the one who owns it. The serial link calls on the
+// owner's thread, from its event loop. The USB link calls from its own
+// thread; the owner then queues a call to its own thread and never makes the
+// link wait for it.
 class ILinkListener {
 public:
     virtual ~ILinkListener() = default;
     // Received bytes wait in the link. Raised on the edge: once after the
     // owner's last Read, however many bytes follow, so the owner reads until
-    // Read gives 0 and then waits for the next notice.
+    // Read gives 0 and then waits for the next notice. Never raised from
+    // within a call the owner makes into the link; the owner may close the
+    // link from within it.
     virtual void OnLinkDataReady() = 0;
     // A link step failed ("WARNING: ... Port: n"). lineLost: the far end
     // hung up or the device left; nothing more comes or goes on this link.
-    // A step the owner's own call makes (Open's configuration, SetSpeed) is
-    // reported on the owner's thread, from within that call.
+    // A step the owner's own call makes (Open's configuration, SetSpeed, a
+    // Write or a Read that finds the line gone) is reported from within that
+    // call: the owner acts on it once its own step is done, and never closes
+    // the link from within this call.
     virtual void OnLinkError(const std::string& text, bool lineLost) = 0;
     // USB: the link's thread has found and opened the receiver's device, so
     // bytes written now reach it. A device that leaves comes as a lost line.
@@ -58,7 +63,8 @@ public:
     // USB: lets the device go after the reset text and stops looking for one
     // until Reattach; it comes back as the loader. Serial: nothing.
     virtual void Release() {}
-    // Stops the link's thread; no notice comes after it returns.
+    // Lets the device go (and stops the USB link's thread); no notice comes
+    // after it returns.
     virtual void Close() = 0;
     // Clears the pending notice and takes up to size received bytes, in the
     // order they arrived.
