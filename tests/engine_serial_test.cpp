@@ -1,6 +1,6 @@
-// The engine over the real serial link: a pseudo-terminal, the link's
-// monitor thread and the simulated receiver, with no window. Runs under TSan,
-// so every handoff between the link thread and the engine is checked.
+// The engine over the real serial link: a pseudo-terminal and the simulated
+// receiver on its own thread, with no window. Runs under TSan beside the
+// simulator's thread.
 #include <gtest/gtest.h>
 
 #include <QTimer>
