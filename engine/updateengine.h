@@ -30,10 +30,11 @@ enum TimerId : int { TIMER_VERSION = 1, TIMER_SS = 2 };
 
 // One receiver: its link, the reply parser, identification, the loader poll,
 // the block transfer and its checksum. Everything runs on the thread that
-// owns the object; the link's thread only fills the link's ring and queues a
-// call here. Two engines share nothing, so one process can drive several
-// receivers. The faces (window, headless run) call the commands and render
-// what the signals report.
+// owns the object, and nothing here blocks it: the protocol's pauses are
+// timer steps, so many engines can share one thread. The serial link works
+// on this thread too; the USB link's own thread only fills its ring and
+// queues a call here. Two engines share nothing. The faces (window, headless
+// run, station rows) call the commands and act on the events it reports.
 class UpdateEngine : public QObject, private IFrameHandler {
     Q_OBJECT
 
