@@ -9,7 +9,6 @@
 #include "firmware.h"
 #include "headless_output.h"
 #include "linkfactory.h"
-#include "linksettings.h"
 #include "portnames.h"
 #include "settings.h"
 #include "textescape.h"
@@ -45,7 +44,7 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
       m_runLog(engine),
       m_inhibitor(engine) {
     connect(&m_runLog, &CRunLog::unwritable, this, [this](const QString& l) { m_output.Line(l); });
-    m_options.link = RunLinkChoice(options, LoadPortOverrides());
+    m_options.link = RunLinkChoice(options, CSettings().PortMap());
     m_engine.SetLinkChoice(m_options.link);
     m_engine.SetPrompter(this);
     m_engine.SetTimeouts(m_options.timeoutSeconds * 1000,

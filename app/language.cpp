@@ -7,10 +7,6 @@
 #include "prompter.h"
 #include "settings.h"
 
-int ReadLanguageSetting() {
-    return GetProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageChinese);
-}
-
 QString AppCaption() {
     return QString::fromLatin1(kAppTitle).trimmed();
 }
@@ -40,14 +36,14 @@ QString CLanguage::CatalogueFile() const {
 
 void CLanguage::OnLanguageEnglish(IPrompter& prompter) {
     if (m_nLanguage == kLanguageEnglish) return;
-    WriteProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageEnglish);
+    CSettings().SetLanguage(kLanguageEnglish);
     prompter.ShowInfo(AppCaption(),
                       QStringLiteral("This application must re-start, and enable your modify!"));
 }
 
 void CLanguage::OnLanguageChinese(IPrompter& prompter) {
     if (m_nLanguage == kLanguageChinese) return;
-    WriteProfileInt(QString::fromLatin1(kProfileSection), kLanguageEntry, kLanguageChinese);
+    CSettings().SetLanguage(kLanguageChinese);
     // Fixed in Chinese whatever the running language.
     prompter.ShowInfo(AppCaption(), QStringLiteral("请重启应用程序，使设置生效!"));
 }

@@ -15,9 +15,6 @@ inline constexpr int kLanguageEnglish = 1;
 // File name of the Chinese catalogue.
 inline constexpr char kChineseCatalogue[] = "LmUpdateChs.qm";
 
-// The stored interface language ("UI"); 0, Chinese, when missing.
-int ReadLanguageSetting();
-
 // The application title as captions show it (without the title's trailing
 // blank, which only matters in the settings key path).
 QString AppCaption();

@@ -5,7 +5,7 @@
 #include "appinfo.h"
 #include "mainframe.h"
 #include "prompter.h"
-#include "settingsfile.h"
+#include "settings.h"
 #include "shellicons.h"
 
 namespace {
@@ -30,9 +30,10 @@ bool CIsMonApp::InitInstance() {
     QApplication::setWindowIcon(ProgramIcon());
     // Before any setting is read, and in English: which language to load is
     // one of the settings.
-    if (const QString problem = SettingsFileProblem(CheckSettingsFile()); !problem.isEmpty())
+    const CSettings settings;
+    if (const QString problem = SettingsFileProblem(settings.Check()); !problem.isEmpty())
         Prompter().ShowError(AppCaption(), problem);
-    m_nLanguage = ReadLanguageSetting();
+    m_nLanguage = settings.Language();
     m_pLanguage = std::make_unique<CLanguage>(m_nLanguage);
     m_pLanguage->Load();  // a missing catalogue leaves English, silently
     FrameStartup startup;

@@ -42,11 +42,12 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
       m_pPrompter(std::make_unique<CurrentPrompter>()),
       m_engine(startup.makeLink ? std::move(startup.makeLink) : RealLinks(), CarriedImageConfig(),
                m_resourceStore) {
+    const CSettings settings;
     m_nComPort = 1;
     if (startup.link)
         static_cast<CLinkChoice&>(*this) = *startup.link;
     else
-        m_nComPort = ParsePortOfMonitor(GetPortOfMonitor());
+        m_nComPort = settings.ComPortOfMonitor();
     if (startup.probePorts) m_arrPorts = ProbeSerialPorts();
     m_engine.SetPrompter(m_pPrompter.get());
     // Until a package is chosen the built-in test image is loaded, and sent
@@ -70,7 +71,7 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     m_pPackageLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_pPackageLabel);
     if (startup.savedPackage) {
-        const QString folder = GetFirmwarePackageFolder();
+        const QString folder = settings.FirmwarePackageFolder();
         if (!folder.isEmpty() && !UsePackageFolder(folder, false))
             m_strPackageNote =
                 tr("The firmware package in %1 is no longer valid; choose one in App > "
@@ -210,7 +211,7 @@ bool CMainFrame::UsePackageFolder(const QString& folder, bool report) {
         if (!lines.isEmpty()) text += QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
         Prompter().ShowInfo(tr("Firmware Package"), text);
     }
-    SetFirmwarePackageFolder(QString::fromStdString(package->folder));
+    CSettings().SetFirmwarePackageFolder(QString::fromStdString(package->folder));
     UsePackage(std::move(*package));
     return true;
 }

@@ -2,49 +2,39 @@
 
 #include <QFile>
 #include <QSettings>
-#include <QStringList>
+#include <QVariant>
 #include <cctype>
 #include <climits>
 
 #include "appinfo.h"
-#include "linksettings.h"
-#include "regkeyex.h"
-#include "settingsfile.h"
 
 namespace {
 
-// Lines QSettings cannot read, some of which it reads without complaint
-// (a quotation mark left open takes in the lines after it), would be lost
-// for good by a write: a file with any is left for the operator to repair.
-bool MayWrite() {
-    const SettingsFileCheck check = CheckSettingsFile();
-    return check.refusal.isEmpty() && !check.damaged;
+// The maker's key "Software\Quorvex Solution", and the application's profile
+// section below it, "<application title>\Quorvex Solution", as QSettings
+// paths: the file holds them as [Software] with keys "Quorvex%20Solution\...".
+const QString kMakerKey = QStringLiteral("Software/") + QLatin1String(kOrganization);
+const QString kLanguageKey = kMakerKey + QLatin1Char('/') + QLatin1String(kAppTitle) +
+                             QStringLiteral("/Quorvex Solution/UI");
+const QString kPortOfMonitorKey = kMakerKey + QStringLiteral("/PortOfMonitor");
+
+// The notation the maker's tools share for typed values: a 32-bit number is
+// "dword:" and eight hex digits; a text that would read as a tagged value
+// is stored behind "sz:".
+constexpr QLatin1StringView kDwordTag("dword:");
+constexpr QLatin1StringView kTextTag("sz:");
+
+std::optional<std::uint32_t> DwordOf(const QString& stored) {
+    if (!stored.startsWith(kDwordTag) || stored.size() != kDwordTag.size() + 8) return {};
+    bool ok = false;
+    const std::uint32_t value = stored.mid(kDwordTag.size()).toUInt(&ok, 16);
+    return ok ? std::optional(value) : std::nullopt;
 }
 
-QString GetValue(const char* name) {
-    if (!SettingsFilesUsable()) return {};
-    CRegKeyEx key;
-    if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return {};
-    QString text;
-    key.QueryStringValue(name, text);  // empty on any failure
-    return text;
-}
-
-void SetValue(const char* name, const QString& text) {
-    if (!MayWrite()) return;
-    CRegKeyEx key;
-    if (key.Create(HKEY_CURRENT_USER, QString::fromLatin1(kSettingsKey)) != kRegSuccess) return;
-    key.SetStringValue(name, text);
-}
-
-// Groups "Ports" and "Usb" sit at the top of the file, beside the
-// registry-style keys, and are read with QSettings directly.
-constexpr char kOrganization[] = "Quorvex Solution";
-constexpr char kApplication[] = "QuorvexUpdate";
-
-QString ProfileKey(const QString& section) {
-    return QString::fromLatin1(kSettingsKey) + QLatin1Char('\\') + QString::fromLatin1(kAppTitle) +
-           QLatin1Char('\\') + section;
+// A value as text: an unquoted hand-written one with commas reads as a list.
+QString TextOf(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(u',');
+    return value.toString();
 }
 
 // "%d" as sscanf reads it: leading white space, an optional sign, digits.
@@ -64,34 +54,105 @@ bool ScanDecimal(const char* p, long long& value) {
 
 }  // namespace
 
-QString GetPathOfMonitor() {
-    return GetValue("PathOfMonitor");
+CSettings::CSettings() : m_check(CheckSettingsFile()) {
+    if (m_check.refusal.isEmpty())
+        m_store =
+            std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                        QLatin1String(kOrganization), QLatin1String(kProductName));
 }
-QString GetPortOfMonitor() {
-    return GetValue("PortOfMonitor");
+
+CSettings::~CSettings() = default;
+
+QVariant CSettings::Value(const QString& key) const {
+    return m_store ? m_store->value(key) : QVariant();
 }
-QString GetBaudRateOfMonitor() {
-    return GetValue("BaudRateOfMonitor");
+
+// QSettings writes its whole parse back: lines it could not read, or read
+// wrongly (a quotation mark left open takes in the lines after it), would be
+// lost for good, so such a file is left for the operator to repair.
+bool CSettings::Write(const QString& key, const QVariant& value) {
+    if (!m_store || !m_check.readable || m_check.damaged) return false;
+    m_store->setValue(key, value);
+    m_store->sync();
+    return m_store->status() == QSettings::NoError;
 }
-QString GetBaudRateOfReceiver() {
-    return GetValue("BaudRateOfReceiver");
+
+// A file Qt cannot parse may have handed these two values to a group it
+// guessed; the language and the start-up port then keep their defaults,
+// while the port map and the lists, which the operator is told about line
+// by line, are read as far as they go.
+bool CSettings::ParsesCleanly() const {
+    return m_check.readable && !m_check.malformed;
 }
-void SetPathOfMonitor(const QString& text) {
-    SetValue("PathOfMonitor", text);
+
+int CSettings::Language() const {
+    constexpr int kChinese = 0;
+    if (!ParsesCleanly()) return kChinese;
+    return static_cast<int>(DwordOf(TextOf(Value(kLanguageKey))).value_or(kChinese));
 }
-void SetPortOfMonitor(const QString& text) {
-    SetValue("PortOfMonitor", text);
+
+bool CSettings::SetLanguage(int language) {
+    return Write(kLanguageKey,
+                 kDwordTag + QStringLiteral("%1").arg(static_cast<std::uint32_t>(language), 8, 16,
+                                                      QLatin1Char('0')));
 }
-void SetBaudRateOfMonitor(const QString& text) {
-    SetValue("BaudRateOfMonitor", text);
+
+QString CSettings::PortOfMonitor() const {
+    if (!ParsesCleanly()) return {};
+    const QString stored = TextOf(Value(kPortOfMonitorKey));
+    if (stored.startsWith(kTextTag)) return stored.mid(kTextTag.size());
+    return DwordOf(stored) ? QString() : stored;  // a number is no text
 }
-void SetBaudRateOfReceiver(const QString& text) {
-    SetValue("BaudRateOfReceiver", text);
+
+int CSettings::ComPortOfMonitor() const {
+    return ParsePortOfMonitor(PortOfMonitor());
+}
+
+bool CSettings::SetPortOfMonitor(const QString& text) {
+    const bool tagged = text.startsWith(kDwordTag) || text.startsWith(kTextTag);
+    return Write(kPortOfMonitorKey, tagged ? kTextTag + text : text);
+}
+
+QString CSettings::FirmwarePackageFolder() const {
+    return Value(QStringLiteral("Firmware/Package")).toString();
+}
+
+bool CSettings::SetFirmwarePackageFolder(const QString& folder) {
+    return Write(QStringLiteral("Firmware/Package"), folder);
+}
+
+QStringList CSettings::StationPorts() const {
+    QStringList ports;
+    for (const QString& port : Value(QStringLiteral("Station/Ports")).toStringList())
+        if (!port.trimmed().isEmpty()) ports << port.trimmed();
+    return ports;
+}
+
+bool CSettings::SetStationPorts(const QStringList& ports) {
+    return Write(QStringLiteral("Station/Ports"), ports);
+}
+
+PortOverrides CSettings::PortMap() const {
+    if (!m_store) return {};
+    PortOverrides overrides;
+    m_store->beginGroup(QStringLiteral("Ports"));
+    for (const QString& key : m_store->childKeys()) {
+        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) continue;
+        bool ok = false;
+        const unsigned port = key.mid(3).toUInt(&ok, 10);
+        if (!ok || port < 1 || port > MAX_PORT) continue;
+        overrides[port] = QFile::encodeName(m_store->value(key).toString()).toStdString();
+    }
+    m_store->endGroup();
+    return overrides;
+}
+
+std::vector<UsbId> CSettings::UsbIds() const {
+    return ParseUsbIdList(TextOf(Value(QStringLiteral("Usb/Devices"))));
 }
 
 std::optional<int> PortNumberAfterPrefix(const QString& text) {
-    // Bytes, not characters: the three characters counted are those of the
-    // stored 8-bit text.
+    // Bytes, not characters: the three counted are those of the stored text.
     const QByteArray bytes = text.toUtf8();
     long long port = 0;
     if (bytes.size() < 3 || !ScanDecimal(bytes.constData() + 3, port) || port < 1 || port > 256)
@@ -102,80 +163,4 @@ std::optional<int> PortNumberAfterPrefix(const QString& text) {
 int ParsePortOfMonitor(const QString& text) {
     if (!text.toUtf8().contains("COM")) return 1;
     return PortNumberAfterPrefix(text).value_or(1);
-}
-
-int GetProfileInt(const QString& section, const char* entry, int defaultValue) {
-    if (!SettingsFilesUsable()) return defaultValue;
-    CRegKeyEx key;
-    if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return defaultValue;
-    std::uint32_t value = 0;
-    if (key.QueryDWORDValue(entry, value) != kRegSuccess) return defaultValue;
-    return static_cast<int>(value);
-}
-
-bool WriteProfileInt(const QString& section, const char* entry, int value) {
-    if (!MayWrite()) return false;
-    CRegKeyEx key;
-    if (key.Create(HKEY_CURRENT_USER, ProfileKey(section)) != kRegSuccess) return false;
-    return key.SetDWORDValue(entry, static_cast<std::uint32_t>(value)) == kRegSuccess;
-}
-
-QString GetFirmwarePackageFolder() {
-    if (!SettingsFilesUsable()) return {};
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
-                             kApplication);
-    return settings.value(QStringLiteral("Firmware/Package")).toString();
-}
-
-void SetFirmwarePackageFolder(const QString& folder) {
-    if (!MayWrite()) return;
-    // The key opens only on a store that reads and parses cleanly.
-    CRegKeyEx check;
-    if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Firmware")) != kRegSuccess) return;
-    check.Close();
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
-    settings.setValue(QStringLiteral("Firmware/Package"), folder);
-}
-
-QStringList GetStationPorts() {
-    if (!SettingsFilesUsable()) return {};
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
-                             kApplication);
-    QStringList ports;
-    for (const QString& port : settings.value(QStringLiteral("Station/Ports")).toStringList())
-        if (!port.trimmed().isEmpty()) ports << port.trimmed();
-    return ports;
-}
-
-void SetStationPorts(const QStringList& ports) {
-    if (!MayWrite()) return;
-    CRegKeyEx check;
-    if (check.Create(HKEY_CURRENT_USER, QStringLiteral("Station")) != kRegSuccess) return;
-    check.Close();
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
-    settings.setValue(QStringLiteral("Station/Ports"), ports);
-}
-
-PortOverrides LoadPortOverrides() {
-    if (!SettingsFilesUsable()) return {};
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization, kApplication);
-    settings.beginGroup(QStringLiteral("Ports"));
-    PortOverrides overrides;
-    const QStringList keys = settings.childKeys();
-    for (const QString& key : keys) {
-        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) continue;
-        bool ok = false;
-        const unsigned port = key.mid(3).toUInt(&ok, 10);
-        if (!ok || port < 1 || port > MAX_PORT) continue;
-        overrides[port] = QFile::encodeName(settings.value(key).toString()).toStdString();
-    }
-    return overrides;
-}
-
-std::vector<UsbId> LoadConfiguredUsbIds() {
-    if (!SettingsFilesUsable()) return {};
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, kOrganization,
-                             kApplication);
-    // An unquoted "a:b,c:d" in the file reads back as a string list.
-    return ParseUsbIdList(settings.value(QStringLiteral("Usb/Devices")).toStringList().join(u','));
 }

@@ -2,52 +2,79 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
+#include <vector>
 
-// The program's persistent settings in the user's settings store (see
-// regkeyex.h). Every accessor opens its own key and closes it before it
-// returns; failures are silent: getters give an empty text or the default,
-// setters do nothing. None touches a settings file that is not a regular
-// file (settingsfile.h); the faces say so once, at start.
+#include "comports.h"
+#include "settingsfile.h"
+#include "usbid.h"
 
-// Key shared by the maker's tools.
-inline constexpr char kSettingsKey[] = "Software\\Quorvex Solution";
+class QSettings;
+class QVariant;
 
-QString GetPathOfMonitor();
-QString GetPortOfMonitor();
-QString GetBaudRateOfMonitor();
-QString GetBaudRateOfReceiver();
-void SetPathOfMonitor(const QString& text);
-void SetPortOfMonitor(const QString& text);
-void SetBaudRateOfMonitor(const QString& text);
-void SetBaudRateOfReceiver(const QString& text);
+// The program's settings: the user's INI file that settingsfile.h locates,
+// read and written through QSettings, with the key paths and value notation
+// the maker's tools share, so a file written by any of them reads the same.
+//
+// Each object looks at the file once, when it is made; make one where the
+// settings are needed rather than keeping one. Values are checked as they
+// are read and a value that does not check reads as its default, as does
+// every value of a file that is refused (not a regular file). A file that
+// is damaged or cannot be read is never written: setters return false.
+class CSettings {
+public:
+    CSettings();
+    ~CSettings();
+    CSettings(const CSettings&) = delete;
+    CSettings& operator=(const CSettings&) = delete;
+
+    // What was found when the file was looked at.
+    const SettingsFileCheck& Check() const { return m_check; }
+
+    // "UI" in the application's profile section: 0 Chinese, 1 English; 0
+    // when missing. Any other stored number is kept as it is.
+    int Language() const;
+    bool SetLanguage(int language);
+
+    // "PortOfMonitor" under the maker's key "Software\Quorvex Solution",
+    // shared with the maker's other tools: the text, and the COM number it
+    // gives the window at start (ParsePortOfMonitor).
+    QString PortOfMonitor() const;
+    int ComPortOfMonitor() const;
+    bool SetPortOfMonitor(const QString& text);
+
+    // The firmware package folder chosen in the window, group "Firmware",
+    // key "Package"; empty when none was chosen.
+    QString FirmwarePackageFolder() const;
+    bool SetFirmwarePackageFolder(const QString& folder);
+
+    // The station's rows, group "Station", key "Ports", in row order: each a
+    // COM port ("COM200") or a device path. Empty entries are dropped.
+    QStringList StationPorts() const;
+    bool SetStationPorts(const QStringList& ports);
+
+    // Devices the operator gave COM numbers in group "Ports" (COM1..COM256 =
+    // path; an empty path takes the number out of use). Other keys are
+    // ignored. Read only: the operator writes them.
+    PortOverrides PortMap() const;
+    // The receiver's vendor:product ids in group "Usb", key "Devices"
+    // ("1234:5678,abcd:ef01"); empty when none are set. Read only.
+    std::vector<UsbId> UsbIds() const;
+
+private:
+    QVariant Value(const QString& key) const;
+    bool Write(const QString& key, const QVariant& value);
+    bool ParsesCleanly() const;
+
+    SettingsFileCheck m_check;
+    std::unique_ptr<QSettings> m_store;  // none when the file is refused
+};
 
 // The COM port number a "PortOfMonitor" text names: the decimal number read
-// after the text's first three characters, provided "COM" occurs somewhere in
-// it and the number lies in 1..256; 1 otherwise.
+// after the text's first three bytes, provided "COM" occurs somewhere in it
+// and the number lies in 1..256; 1 otherwise.
 int ParsePortOfMonitor(const QString& text);
 // The decimal number ("%d") read after a text's first three characters, when
 // there is one and it lies in 1..256: "COM12" and "COM12 (ttyS11)" give 12.
 std::optional<int> PortNumberAfterPrefix(const QString& text);
-
-// Integers of the application's own profile, section by section, under
-// "Software\Quorvex Solution\<application title>\<section>".
-int GetProfileInt(const QString& section, const char* entry, int defaultValue);
-bool WriteProfileInt(const QString& section, const char* entry, int value);
-
-// The firmware package folder the operator chose in the window, group
-// "Firmware", key "Package"; empty when none was chosen. A path may be
-// longer than the 200 bytes registry-style values hold, so it has a group
-// of its own; a damaged settings file is still never written over.
-QString GetFirmwarePackageFolder();
-void SetFirmwarePackageFolder(const QString& folder);
-
-// The station's rows, group "Station", key "Ports", in row order: each a COM
-// port ("COM200") or a device path. Empty entries are dropped when read; a
-// damaged settings file is never written over.
-QStringList GetStationPorts();
-void SetStationPorts(const QStringList& ports);
-
-// Profile section and entry of the interface language.
-inline constexpr char kProfileSection[] = "Quorvex Solution";
-inline constexpr char kLanguageEntry[] = "UI";

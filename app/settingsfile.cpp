@@ -8,12 +8,11 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include "appinfo.h"
 #include "textescape.h"
 
 namespace {
 
-constexpr char kOrganization[] = "Quorvex Solution";
-constexpr char kApplication[] = "QuorvexUpdate";
 // A settings file holds a few lines; one this big is something else.
 constexpr qint64 kMaxSettingsFile = 1 << 20;
 constexpr std::size_t kShownLines = 20;
@@ -34,7 +33,7 @@ QStringList StoreFiles() {
     for (const auto scope : {QSettings::UserScope, QSettings::SystemScope}) {
         const QString folder = StoreFolder(scope);
         files << folder + QLatin1String(kOrganization) + QLatin1Char('/') +
-                     QLatin1String(kApplication) + QStringLiteral(".ini")
+                     QLatin1String(kProductName) + QStringLiteral(".ini")
               << folder + QLatin1String(kOrganization) + QStringLiteral(".ini");
     }
     return files;
@@ -170,20 +169,24 @@ std::vector<UnreadableSettingsLine> UnreadableIniLines(const QByteArray& text) {
     return lines;
 }
 
-bool SettingsFilesUsable() {
-    return FirstRefusal().isEmpty();
-}
-
 SettingsFileCheck CheckSettingsFile() {
     SettingsFileCheck check;
     check.path = StoreFiles().front();
     check.refusal = FirstRefusal();
     if (!check.refusal.isEmpty()) return check;
     QFile file(check.path);
-    if (!file.open(QIODevice::ReadOnly)) return check;  // missing, or QSettings says so itself
+    if (!file.open(QIODevice::ReadOnly)) {
+        check.readable = !file.exists();  // a missing file is an empty one
+        return check;
+    }
     const QByteArray text = file.read(kMaxSettingsFile);
+    if (file.error() != QFileDevice::NoError) {
+        check.readable = false;
+        return check;
+    }
     check.unreadable = UnreadableIniLines(text);
-    check.damaged = !check.unreadable.empty() || QtFindsItMalformed(text);
+    check.malformed = QtFindsItMalformed(text);
+    check.damaged = !check.unreadable.empty() || check.malformed;
     return check;
 }
 

@@ -7,7 +7,7 @@
 // The settings file seen as a file, before QSettings reads it: QSettings
 // opens whatever is there and blocks for good on a FIFO, and a file it
 // cannot parse only makes its values vanish. Nothing here goes through
-// QSettings' reading or CRegKeyEx.
+// QSettings' reading.
 
 // A line of the settings file that QSettings cannot read as it was meant.
 struct UnreadableSettingsLine {
@@ -17,9 +17,11 @@ struct UnreadableSettingsLine {
 };
 
 struct SettingsFileCheck {
-    QString path;     // the program's own file
-    QString refusal;  // why no settings file is read at all; empty when they can be
-    bool damaged = false;
+    QString path;            // the program's own file
+    QString refusal;         // why no settings file is read at all; empty when they can be
+    bool readable = true;    // false: the file is there but cannot be read
+    bool malformed = false;  // QSettings reports a format error
+    bool damaged = false;    // malformed, or lines QSettings reads past
     std::vector<UnreadableSettingsLine> unreadable;  // of a damaged file, when they can be told
 };
 
@@ -28,9 +30,6 @@ struct SettingsFileCheck {
 // than a settings file ever is, is refused, and then no setting may be read
 // or written. Then reads the program's own file as bytes for damage.
 SettingsFileCheck CheckSettingsFile();
-// The same, with stat only: whether QSettings may open the files. Every
-// accessor asks first.
-bool SettingsFilesUsable();
 
 // What the operator is told about the settings file, empty when it is fine.
 QString SettingsFileProblem(const SettingsFileCheck& check);

@@ -5,9 +5,9 @@
 
 #include "engineclock.h"
 #include "linkfactory.h"
-#include "linksettings.h"
 #include "portnames.h"
 #include "runlog.h"
+#include "settings.h"
 #include "sleepinhibitor.h"
 
 QString StationPortText(const QString& typed) {
@@ -30,7 +30,7 @@ CLinkChoice StationLinkChoice(const QString& port) {
     if (port.startsWith(QLatin1Char('/'))) {
         choice.m_strDevice = QFileInfo(port).filePath().toStdString();
         choice.m_nComPort =
-            static_cast<int>(ComNumberForDevice(choice.m_strDevice, LoadPortOverrides()));
+            static_cast<int>(ComNumberForDevice(choice.m_strDevice, CSettings().PortMap()));
     } else {
         choice.m_nComPort = static_cast<int>(ParseComNumber(port));
     }

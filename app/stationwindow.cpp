@@ -85,7 +85,7 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
 
     ShowPackage();
     // A hand-edited file may repeat a port or hold one that is none.
-    for (const QString& saved : GetStationPorts()) {
+    for (const QString& saved : CSettings().StationPorts()) {
         const QString port = StationPortText(saved);
         if (!port.isEmpty() && !HasRow(port)) AddRow(port);
     }
@@ -211,7 +211,7 @@ int CStationWindow::IndexOf(const CStationRow* row) const {
 void CStationWindow::SaveRows() const {
     QStringList ports;
     for (const auto& row : m_rows) ports << row->Port();
-    SetStationPorts(ports);
+    CSettings().SetStationPorts(ports);
 }
 
 int CStationWindow::UpdateAll() {

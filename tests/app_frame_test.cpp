@@ -213,7 +213,7 @@ TEST_F(Window, EscapeConnectsOnlyWhileDisconnected) {
 
 TEST_F(Window, StartUpConnectsWithTheSavedPort) {
     StartSim();
-    SetPortOfMonitor(QStringLiteral("COM200"));
+    CSettings().SetPortOfMonitor(QStringLiteral("COM200"));
     frame = std::make_unique<CMainFrame>(FrameStartup{std::nullopt, false, {}});
     EXPECT_EQ(frame->m_nComPort, 200);
     frame->OnCreate();
@@ -460,7 +460,7 @@ TEST_F(Window, PackageFolderIsCheckedUsedAndRemembered) {
     EXPECT_TRUE(prompter.errors[0].contains("CPU/249.bin: missing"))
         << prompter.errors[0].toStdString();
     EXPECT_FALSE(frame->IsPackageChosen());
-    EXPECT_TRUE(GetFirmwarePackageFolder().isEmpty());
+    EXPECT_TRUE(CSettings().FirmwarePackageFolder().isEmpty());
 
     ASSERT_TRUE(frame->UsePackageFolder(good, true));
     EXPECT_EQ(frame->PackageText(), QStringLiteral("Firmware: Z4-5.1"));

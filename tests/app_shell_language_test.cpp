@@ -39,8 +39,12 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVEX_TEST_CATALOGUE),
                                 withCatalogue.path() + "/LmUpdateChs.qm"));
     }
-    // The language a start with the current store would run in.
-    int StoredUi() { return GetProfileInt("Quorvex Solution", "UI", -100); }
+    // The stored language; -100 while none was written.
+    int StoredUi() {
+        return store.Raw("Software/Quorvex Solution/Quorvex Update /Quorvex Solution/UI").isValid()
+                   ? CSettings().Language()
+                   : -100;
+    }
 
     ShellStore store;
     QTemporaryDir withCatalogue, withoutCatalogue;
@@ -48,7 +52,7 @@ protected:
 };
 
 TEST_F(LanguageTest, FreshProfileWithCatalogueStartsInChinese) {
-    const int language = ReadLanguageSetting();
+    const int language = CSettings().Language();
     EXPECT_EQ(language, kLanguageChinese);
     {
         CLanguage lang(language);
@@ -68,7 +72,7 @@ TEST_F(LanguageTest, FreshProfileWithCatalogueStartsInChinese) {
 }
 
 TEST_F(LanguageTest, FreshProfileWithoutCatalogueRunsInEnglishWithChineseChecked) {
-    CLanguage lang(ReadLanguageSetting());
+    CLanguage lang(CSettings().Language());
     EXPECT_FALSE(lang.Load({withoutCatalogue.path()}));
     EXPECT_FALSE(lang.IsCatalogueLoaded());
     EXPECT_EQ(Translated("CMainFrame", "&Language"), "&Language");
@@ -78,8 +82,8 @@ TEST_F(LanguageTest, FreshProfileWithoutCatalogueRunsInEnglishWithChineseChecked
 }
 
 TEST_F(LanguageTest, EnglishNeverLoadsTheCatalogue) {
-    ASSERT_TRUE(WriteProfileInt("Quorvex Solution", "UI", 1));
-    CLanguage lang(ReadLanguageSetting());
+    ASSERT_TRUE(CSettings().SetLanguage(1));
+    CLanguage lang(CSettings().Language());
     EXPECT_EQ(lang.Language(), kLanguageEnglish);
     EXPECT_FALSE(lang.Load({withCatalogue.path()}));
     EXPECT_EQ(Translated("CMainFrame", "&Language"), "&Language");
@@ -88,8 +92,8 @@ TEST_F(LanguageTest, EnglishNeverLoadsTheCatalogue) {
 }
 
 TEST_F(LanguageTest, OtherStoredValueLoadsChineseAndChecksNeither) {
-    ASSERT_TRUE(WriteProfileInt("Quorvex Solution", "UI", 2));
-    CLanguage lang(ReadLanguageSetting());
+    ASSERT_TRUE(CSettings().SetLanguage(2));
+    CLanguage lang(CSettings().Language());
     EXPECT_TRUE(lang.Load({withCatalogue.path()}));
     EXPECT_FALSE(lang.IsEnglishChecked());
     EXPECT_FALSE(lang.IsChineseChecked());

@@ -1,5 +1,5 @@
-// The settings store: key access, status codes, limits, damaged files, and
-// the settings the program reads from it.
+// The settings file: what the program reads from it and writes to it, old
+// files kept byte for byte, damaged and refused files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,206 +11,117 @@
 #include "app_shell_store.h"
 #include "link.h"
 #include "linkfactory.h"
-#include "linksettings.h"
 #include "portnames.h"
-#include "regkeyex.h"
 #include "settings.h"
 #include "settingsfile.h"
 
 namespace {
 
-const QString kKey = QStringLiteral("Software\\Quorvex Solution");
-
-class RegKeyTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey), kRegSuccess); }
+TEST(Settings, MissingFileGivesDefaultsAndCreatesNoFile) {
     ShellStore store;
-    CRegKeyEx key;
-};
-
-TEST_F(RegKeyTest, MissingValueReadsAsNotFoundWithDefinedResult) {
-    QString text = "stale";
-    std::uint32_t number = 77;
-    EXPECT_EQ(key.QueryStringValue("Nothing", text), kRegNotFound);
-    EXPECT_TRUE(text.isEmpty());
-    EXPECT_EQ(key.QueryDWORDValue("Nothing", number), kRegNotFound);
-    EXPECT_EQ(number, 0u);
-}
-
-TEST_F(RegKeyTest, StringOfTwoHundredBytesIsReadWholeOneMoreIsTooLong) {
-    const QString fits(199, QLatin1Char('x'));  // 199 bytes and the terminator
-    ASSERT_EQ(key.SetStringValue("Fits", fits), kRegSuccess);
-    ASSERT_EQ(key.SetStringValue("Long", fits + "y"), kRegSuccess);
-    QString text;
-    EXPECT_EQ(key.QueryStringValue("Fits", text), kRegSuccess);
-    EXPECT_EQ(text, fits);
-    text = "stale";
-    EXPECT_EQ(key.QueryStringValue("Long", text), kRegMoreData);
-    EXPECT_TRUE(text.isEmpty());
-}
-
-TEST_F(RegKeyTest, LimitCountsBytesOfMultiByteText) {
-    const QString fits(66, QChar(0x4E2D));  // 66 x 3 bytes + terminator = 199
-    ASSERT_EQ(key.SetStringValue("Fits", fits), kRegSuccess);
-    ASSERT_EQ(key.SetStringValue("Long", fits + QChar(0x4E2D)), kRegSuccess);  // 202
-    QString text;
-    EXPECT_EQ(key.QueryStringValue("Fits", text), kRegSuccess);
-    EXPECT_EQ(text, fits);
-    EXPECT_EQ(key.QueryStringValue("Long", text), kRegMoreData);
-}
-
-TEST_F(RegKeyTest, EmptyTextIsAOneByteStringValue) {
-    ASSERT_EQ(key.SetStringValue("Empty", QString()), kRegSuccess);
-    std::uint32_t type = 0;
-    QByteArray data;
-    ASSERT_EQ(key.QueryRawValue("Empty", type, data), kRegSuccess);
-    EXPECT_EQ(type, kRegSz);
-    EXPECT_EQ(data, QByteArray(1, '\0'));
-    QString text = "stale";
-    EXPECT_EQ(key.QueryStringValue("Empty", text), kRegSuccess);
-    EXPECT_TRUE(text.isEmpty());
-}
-
-TEST_F(RegKeyTest, TypesAreNotExaminedOnQuery) {
-    // A DWORD read as text: its little-endian bytes up to the first zero.
-    ASSERT_EQ(key.SetDWORDValue("Number", 0x00003541u), kRegSuccess);
-    QString text;
-    EXPECT_EQ(key.QueryStringValue("Number", text), kRegSuccess);
-    EXPECT_EQ(text, "A5");
-    std::uint32_t number = 0;
-    EXPECT_EQ(key.QueryDWORDValue("Number", number), kRegSuccess);
-    EXPECT_EQ(number, 0x00003541u);
-
-    // Text of up to four bytes, terminator included, reads as a number.
-    ASSERT_EQ(key.SetStringValue("Short", "ab"), kRegSuccess);
-    EXPECT_EQ(key.QueryDWORDValue("Short", number), kRegSuccess);
-    EXPECT_EQ(number, 0x00006261u);
-    ASSERT_EQ(key.SetStringValue("Word", "abcd"), kRegSuccess);
-    number = 5;
-    EXPECT_EQ(key.QueryDWORDValue("Word", number), kRegMoreData);
-    EXPECT_EQ(number, 0u);
-}
-
-TEST_F(RegKeyTest, TextThatLooksLikeANumberStaysText) {
-    ASSERT_EQ(key.SetStringValue("Tricky", "dword:00000001"), kRegSuccess);
-    ASSERT_EQ(key.SetStringValue("Tagged", "sz:x"), kRegSuccess);
-    QString text;
-    EXPECT_EQ(key.QueryStringValue("Tricky", text), kRegSuccess);
-    EXPECT_EQ(text, "dword:00000001");
-    EXPECT_EQ(key.QueryStringValue("Tagged", text), kRegSuccess);
-    EXPECT_EQ(text, "sz:x");
-    std::uint32_t number = 0;
-    EXPECT_EQ(key.QueryDWORDValue("Tricky", number), kRegMoreData);
-}
-
-TEST_F(RegKeyTest, ValuesLandUnderTheKeyPathInTheSharedFile) {
-    ASSERT_EQ(key.SetStringValue("PortOfMonitor", "COM3"), kRegSuccess);
-    ASSERT_EQ(key.SetDWORDValue("Count", 26), kRegSuccess);
-    EXPECT_EQ(store.Raw("Software/Quorvex Solution/PortOfMonitor").toString(), "COM3");
-    EXPECT_EQ(store.Raw("Software/Quorvex Solution/Count").toString(), "dword:0000001a");
-    EXPECT_EQ(key.KeyName(), kKey);
-}
-
-TEST(RegKey, HandWrittenFileIsRead) {
-    ShellStore store;
-    store.WriteFile(
-        "[Ports]\nCOM200=/dev/pts/7\n\n[Software]\n"
-        "Quorvex%20Solution\\PortOfMonitor=COM9\n"
-        "Quorvex%20Solution\\PathOfMonitor=\"C:\\\\a,b\"\n");
-    EXPECT_EQ(GetPortOfMonitor(), "COM9");
-    EXPECT_EQ(GetPathOfMonitor(), "C:\\a,b");
-    // Writing one setting keeps what other parts of the program keep there.
-    SetBaudRateOfMonitor("115200");
-    EXPECT_EQ(store.Raw("Ports/COM200").toString(), "/dev/pts/7");
-    EXPECT_EQ(GetPortOfMonitor(), "COM9");
-    EXPECT_EQ(GetBaudRateOfMonitor(), "115200");
-}
-
-TEST(RegKey, FailedCreateLeavesTheObjectClosed) {
-    ShellStore store;
-    QDir().mkpath(store.File());  // a folder where the file should be
-    CRegKeyEx key;
-    EXPECT_EQ(key.Create(HKEY_CURRENT_USER, kKey), kRegAccessDenied);
-    EXPECT_FALSE(key.IsOpen());
-    EXPECT_EQ(key.KeyName(), kKey);
-    key.Close();  // and closing it again does nothing
-    EXPECT_FALSE(key.IsOpen());
-}
-
-TEST(RegKey, UnwritableStoreReportsAccessDenied) {
-    ShellStore store;
-    QFile blocker(store.Dir() + "/blocker");
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    // The store's folder cannot be created below a plain file.
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, blocker.fileName() + "/config");
-    CRegKeyEx key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey), kRegSuccess);  // missing store: empty
-    EXPECT_EQ(key.SetStringValue("PortOfMonitor", "COM4"), kRegAccessDenied);
-}
-
-// Settings accessors ------------------------------------------------------
-
-TEST(Settings, MissingStoreGivesEmptyTextsAndCreatesNoFile) {
-    ShellStore store;
-    EXPECT_TRUE(GetPortOfMonitor().isEmpty());
-    EXPECT_TRUE(GetPathOfMonitor().isEmpty());
-    EXPECT_TRUE(GetBaudRateOfMonitor().isEmpty());
-    EXPECT_TRUE(GetBaudRateOfReceiver().isEmpty());
-    EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 0), 0);
+    const CSettings settings;
+    EXPECT_EQ(settings.Language(), 0);
+    EXPECT_TRUE(settings.PortOfMonitor().isEmpty());
+    EXPECT_EQ(settings.ComPortOfMonitor(), 1);
+    EXPECT_TRUE(settings.FirmwarePackageFolder().isEmpty());
+    EXPECT_TRUE(settings.StationPorts().isEmpty());
+    EXPECT_TRUE(settings.PortMap().empty());
+    EXPECT_TRUE(settings.UsbIds().empty());
     EXPECT_FALSE(QFile::exists(store.File()));
 }
 
-TEST(Settings, EachAccessorRoundTripsItsOwnValue) {
-    ShellStore store;
-    SetPathOfMonitor("/home/op/project");
-    SetPortOfMonitor("COM5");
-    SetBaudRateOfMonitor("9600");
-    SetBaudRateOfReceiver("115200");
-    EXPECT_EQ(GetPathOfMonitor(), "/home/op/project");
-    EXPECT_EQ(GetPortOfMonitor(), "COM5");
-    EXPECT_EQ(GetBaudRateOfMonitor(), "9600");
-    EXPECT_EQ(GetBaudRateOfReceiver(), "115200");
-    EXPECT_EQ(store.Raw("Software/Quorvex Solution/BaudRateOfReceiver").toString(), "115200");
+// Files as earlier versions of the program (and the maker's tools, which
+// share [Software]) wrote them: read, then every value written back, they
+// are the same bytes, the operator's groups included.
+TEST(Settings, OldFileReadAndWrittenBackUnchanged) {
+    const struct {
+        const char* what;
+        const char* file;
+        int language;
+        const char* port;
+        const char* package;
+        QStringList station;
+    } rows[] = {
+        {"every value",
+         "[Firmware]\nPackage=\"/home/op/Z4 5.1, final\"\n\n"
+         "[Ports]\nCOM200=/dev/pts/7\ncom3=\n\n"
+         "[Software]\nQuorvex%20Solution\\PortOfMonitor=COM12\n"
+         "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=dword:00000001\n\n"
+         "[Station]\nPorts=COM200, /dev/pts/3\n\n[Usb]\nDevices=1234:5678, abcd:EF01\n",
+         1,
+         "COM12",
+         "/home/op/Z4 5.1, final",
+         {"COM200", "/dev/pts/3"}},
+        {"texts that look tagged, a language of neither",
+         "[Firmware]\nPackage=/p\n\n[Software]\n"
+         "Quorvex%20Solution\\PortOfMonitor=sz:dword:00000001\n"
+         "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=dword:ffffffff\n\n"
+         "[Station]\nPorts=COM7\n",
+         -1,
+         "dword:00000001",
+         "/p",
+         {"COM7"}},
+        {"quoted text, no station rows",
+         "[Firmware]\nPackage=\n\n[Software]\n"
+         "Quorvex%20Solution\\PortOfMonitor=\"COM3 \xE4\xB8\xAD\\\"q\\\" ;x=y\"\n"
+         "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=dword:00000002\n\n"
+         "[Station]\nPorts=@Invalid()\n",
+         2,
+         "COM3 \u4E2D\"q\" ;x=y",
+         "",
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShellStore store;
+        store.WriteFile(row.file);
+        {
+            const CSettings settings;
+            EXPECT_EQ(settings.Language(), row.language);
+            EXPECT_EQ(settings.PortOfMonitor(), QString::fromUtf8(row.port));
+            EXPECT_EQ(settings.FirmwarePackageFolder(), row.package);
+            EXPECT_EQ(settings.StationPorts(), row.station);
+        }
+        CSettings settings;
+        EXPECT_TRUE(settings.SetLanguage(row.language));
+        EXPECT_TRUE(settings.SetPortOfMonitor(QString::fromUtf8(row.port)));
+        EXPECT_TRUE(settings.SetFirmwarePackageFolder(row.package));
+        EXPECT_TRUE(settings.SetStationPorts(row.station));
+        EXPECT_EQ(store.ReadFile().toStdString(), row.file);
+    }
 }
 
-TEST(Settings, ProfileIntegerLivesInTheApplicationsSection) {
-    ShellStore store;
-    ASSERT_TRUE(WriteProfileInt("Quorvex Solution", "UI", 1));
-    EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 0), 1);
-    EXPECT_EQ(store.Raw("Software/Quorvex Solution/Quorvex Update /Quorvex Solution/UI").toString(),
-              "dword:00000001");
-    EXPECT_EQ(GetProfileInt("Other", "UI", -3), -3);
-}
-
-TEST(Settings, DamagedFileGivesDefaultsAndIsNeverWrittenOver) {
+TEST(Settings, DamagedFileIsNeverWrittenOver) {
     ShellStore store;
     const QByteArray damaged =
         "[Software\nQuorvex%20Solution\\PortOfMonitor=COM9\n[Ports]\nCOM200=/dev/pts/7\n";
     store.WriteFile(damaged);
     for (int round = 0; round < 2; ++round) {  // the second round meets Qt's cached parse
-        EXPECT_TRUE(GetPortOfMonitor().isEmpty());
-        EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 0), 0);
-        SetPortOfMonitor("COM4");
-        EXPECT_FALSE(WriteProfileInt("Quorvex Solution", "UI", 1));
-        CRegKeyEx key;
-        EXPECT_EQ(key.Create(HKEY_CURRENT_USER, kKey), kRegCorrupt);
-        EXPECT_FALSE(key.IsOpen());
+        CSettings settings;
+        EXPECT_TRUE(settings.PortOfMonitor().isEmpty());
+        EXPECT_EQ(settings.Language(), 0);
+        EXPECT_EQ(settings.PortMap(), (PortOverrides{{200, "/dev/pts/7"}}));
+        EXPECT_FALSE(settings.SetPortOfMonitor("COM4"));
+        EXPECT_FALSE(settings.SetLanguage(1));
+        EXPECT_FALSE(settings.SetStationPorts({"COM4"}));
     }
     EXPECT_EQ(store.ReadFile(), damaged);
 
     // Once the operator repairs it, it is used again.
     store.WriteFile("[Software]\nQuorvex%20Solution\\PortOfMonitor=COM12\n");
-    EXPECT_EQ(GetPortOfMonitor(), "COM12");
+    EXPECT_EQ(CSettings().ComPortOfMonitor(), 12);
+    EXPECT_TRUE(CSettings().SetLanguage(1));
 }
 
-TEST(Settings, UnreadableStoreGivesDefaultsSilently) {
+TEST(Settings, UnwritableFolderFailsQuietly) {
     ShellStore store;
-    QDir().mkpath(store.File());
-    EXPECT_TRUE(GetPortOfMonitor().isEmpty());
-    SetPortOfMonitor("COM4");
-    EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 0), 0);
-    EXPECT_TRUE(QFileInfo(store.File()).isDir());
+    QFile blocker(store.Dir() + "/blocker");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    // The file's folder cannot be created below a plain file.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, blocker.fileName() + "/config");
+    EXPECT_FALSE(CSettings().SetPortOfMonitor("COM4"));
+    EXPECT_TRUE(CSettings().PortOfMonitor().isEmpty());
 }
 
 // A settings file that is not a regular file is never opened (a FIFO would
@@ -265,14 +176,13 @@ TEST(SettingsFile, RefusedOrDamagedIsSaidAndNothingHangs) {
         // refused one gives every default.
         const bool refused = !CheckSettingsFile().refusal.isEmpty();
         const QByteArray before = refused ? QByteArray() : store.ReadFile();
-        SetPortOfMonitor("COM4");
-        SetStationPorts({"COM7"});
-        const QString port = GetPortOfMonitor();
-        const QStringList stationPorts = GetStationPorts();
-        const PortOverrides overrides = LoadPortOverrides();
+        CSettings settings;
+        EXPECT_EQ(settings.SetPortOfMonitor("COM4"), problem.isEmpty());
+        EXPECT_EQ(settings.SetStationPorts({"COM7"}), problem.isEmpty());
         if (refused) {
-            EXPECT_TRUE(port.isEmpty() && stationPorts.isEmpty() && overrides.empty());
-            EXPECT_EQ(GetProfileInt("Quorvex Solution", "UI", 3), 3);
+            EXPECT_TRUE(settings.PortOfMonitor().isEmpty() && settings.StationPorts().isEmpty() &&
+                        settings.PortMap().empty());
+            EXPECT_EQ(settings.Language(), 0);
             EXPECT_FALSE(QFileInfo(store.File()).isFile());
         } else if (!problem.isEmpty()) {
             EXPECT_EQ(store.ReadFile(), before);
@@ -308,28 +218,26 @@ INSTANTIATE_TEST_SUITE_P(
         PortCase{"Huge", "COM99999999999999999999", 1}, PortCase{"Leading", "xCOM5", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Settings, InitialPortFromTheStore) {
+TEST(Settings, InitialPortFromTheFile) {
     ShellStore store;
-    EXPECT_EQ(ParsePortOfMonitor(GetPortOfMonitor()), 1);  // missing
-    SetPortOfMonitor("");
-    EXPECT_EQ(ParsePortOfMonitor(GetPortOfMonitor()), 1);
-    SetPortOfMonitor("COM5");
-    EXPECT_EQ(ParsePortOfMonitor(GetPortOfMonitor()), 5);
+    CSettings().SetPortOfMonitor("");
+    EXPECT_EQ(CSettings().ComPortOfMonitor(), 1);
+    CSettings().SetPortOfMonitor("COM5");
+    EXPECT_EQ(CSettings().ComPortOfMonitor(), 5);
 }
 
 // Port map and USB ids, and the link they make -------------------------------
 
 TEST(Settings, PortMapAndUsbIdsComeFromTheirGroupsAsAnOperatorWritesThem) {
     ShellStore store;
-    EXPECT_TRUE(LoadPortOverrides().empty());
-    EXPECT_TRUE(LoadConfiguredUsbIds().empty());
     store.WriteFile(
         "[General]\nCOM5=/dev/pts/4\n"
         "[Ports]\nCOM200=/dev/pts/7\ncom3=\nCOM0=/dev/pts/1\nCOM257=/dev/pts/2\n"
         "COMx=/dev/pts/3\nSpeed=9600\n"
         "[Usb]\nDevices=1234:5678, abcd:EF01\n");
-    EXPECT_EQ(LoadPortOverrides(), (PortOverrides{{3, ""}, {200, "/dev/pts/7"}}));
-    EXPECT_EQ(LoadConfiguredUsbIds(), (std::vector<UsbId>{{0x1234, 0x5678}, {0xabcd, 0xef01}}));
+    const CSettings settings;
+    EXPECT_EQ(settings.PortMap(), (PortOverrides{{3, ""}, {200, "/dev/pts/7"}}));
+    EXPECT_EQ(settings.UsbIds(), (std::vector<UsbId>{{0x1234, 0x5678}, {0xabcd, 0xef01}}));
 }
 
 TEST(LinkFactory, DeviceComesFromTheRunThenThePortMapThenTheDefaults) {

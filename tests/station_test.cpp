@@ -254,7 +254,7 @@ TEST_F(Station, RowsComeBackWhenTheStationOpens) {
     EXPECT_EQ(window->RowCount(), 3);
     ASSERT_TRUE(WaitAllIdle());
     window->RemoveButton(1)->click();
-    EXPECT_EQ(GetStationPorts(), (QStringList{"COM200", "COM201"}));
+    EXPECT_EQ(CSettings().StationPorts(), (QStringList{"COM200", "COM201"}));
 
     window.reset();
     Open();
