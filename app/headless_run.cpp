@@ -26,10 +26,9 @@ QString BootSentMessage() {
 // already give it, so messages still say COMn.
 CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& overrides) {
     CLinkChoice choice = options.link;
-    if (!options.device.empty()) {
-        choice.m_strDevice = options.device;
-        choice.m_nComPort = static_cast<int>(ComNumberForDevice(options.device, overrides));
-    }
+    ChoosePort(choice, options.device.empty()
+                           ? ComPortOf(static_cast<unsigned>(choice.m_nComPort), overrides)
+                           : ComPortOfDevice(options.device, overrides));
     return choice;
 }
 
@@ -91,7 +90,7 @@ QString CHeadlessRun::PortName() const {
     if (m_options.link.m_bUsb) return QStringLiteral("USB");
     return QStringLiteral("COM%1 (%2)")
         .arg(m_options.link.m_nComPort)
-        .arg(QString::fromStdString(SerialDeviceOf(m_options.link).path));
+        .arg(QString::fromStdString(m_options.link.m_strDevice));
 }
 
 bool CHeadlessRun::TakePackage() {
@@ -116,7 +115,7 @@ void CHeadlessRun::Start() {
     if (!TakePackage()) return;
     if (!m_engine.OnConnect()) {
         Finish(kExitPortNotOpened,
-               PortOpenFailure(m_options.link.m_nComPort, SerialDeviceOf(m_options.link).path));
+               PortOpenFailure(m_options.link.m_nComPort, m_options.link.m_strDevice));
         return;
     }
 }

@@ -2,18 +2,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "settings.h"
-
-namespace {
-constexpr int kEntryTextChars = 9;  // the entry text is read into ten characters
-}
+#include "linkfactory.h"
 
 CLinkSetupDlg::CLinkSetupDlg(QWidget* parent)
     : QDialog(parent),
@@ -55,19 +50,12 @@ CLinkSetupDlg::CLinkSetupDlg(QWidget* parent)
     connect(m_chkManualUpdate, &QCheckBox::clicked, this, &CLinkSetupDlg::OnManualUpdateClicked);
 }
 
-void CLinkSetupDlg::Attach(CLinkChoice* frame, std::vector<CPortEntry> ports) {
+void CLinkSetupDlg::Attach(CLinkChoice* frame, std::vector<ComPort> ports) {
     m_pMainFrame = frame;
     m_arrPorts = std::move(ports);
     m_nPortIndex = frame ? frame->m_nComPort : 0;
     m_bManualUpdate = frame && frame->m_bManualUpdate;
     m_bBaudrate115200 = frame && frame->m_bBaudrate115200;
-}
-
-QString CLinkSetupDlg::EntryText(const CPortEntry& port) {
-    QString text = port.m_strName.mid(4);  // drop the device-name prefix "\\.\"
-    if (!port.m_strDevice.isEmpty())
-        text += QStringLiteral(" (") + QFileInfo(port.m_strDevice).fileName() + QLatin1Char(')');
-    return text;
 }
 
 void CLinkSetupDlg::showEvent(QShowEvent* event) {
@@ -100,19 +88,18 @@ void CLinkSetupDlg::OnInitDialog() {
 
 void CLinkSetupDlg::InitPortList() {
     m_cbPort->clear();
-    QString current;
-    if (m_pMainFrame && m_pMainFrame->m_nComPort != 0)
-        current = QStringLiteral("\\\\.\\COM%1").arg(m_pMainFrame->m_nComPort);
+    const int current = m_pMainFrame ? m_pMainFrame->m_nComPort : 0;
 
     // A current port that is not listed selects nothing, rather than whatever
     // entry happens to sit at the index of its number: the operator sees an
     // empty choice instead of a port, or USB, that was never in use.
     m_nPortIndex = -1;
-    for (std::size_t i = 0; i < m_arrPorts.size(); ++i) {
-        m_cbPort->addItem(EntryText(m_arrPorts[i]));
-        if (m_arrPorts[i].m_strName == current) m_nPortIndex = int(i);
+    for (const ComPort& port : m_arrPorts) {
+        if (current != 0 && port.number == static_cast<unsigned>(current))
+            m_nPortIndex = m_cbPort->count();
+        m_cbPort->addItem(QString::fromStdString(ComPortLabel(port)), QVariant::fromValue(port));
     }
-    m_cbPort->addItem(QStringLiteral("USB"));
+    m_cbPort->addItem(QStringLiteral("USB"));  // the one entry without a port
     if (m_pMainFrame && m_pMainFrame->m_bUsb) m_nPortIndex = m_cbPort->count() - 1;
 }
 
@@ -123,22 +110,18 @@ void CLinkSetupDlg::OnManualUpdateClicked() {
 
 void CLinkSetupDlg::accept() {
     UpdateData(true);
-    const QString text = m_cbPort->currentText().left(kEntryTextChars);
-    if (m_pMainFrame) {
-        if (text.startsWith(QLatin1String("USB"))) {
-            m_pMainFrame->m_bUsb = true;  // port and options stay as they were
-        } else if (m_nPortIndex >= 0) {
-            // Only a listed entry ever names the port.
-            if (const auto port = PortNumberAfterPrefix(text)) m_pMainFrame->m_nComPort = *port;
-            m_pMainFrame->m_bManualUpdate = m_bManualUpdate;
-            m_pMainFrame->m_bBaudrate115200 = m_bBaudrate115200;
+    // Every entry but USB carries its port. With none selected (the current
+    // port is not listed) the port and the link kind stay.
+    const QVariant port = m_cbPort->itemData(m_nPortIndex);
+    if (m_pMainFrame && m_nPortIndex >= 0 && !port.isValid()) {
+        m_pMainFrame->m_bUsb = true;  // port and options stay as they were
+    } else if (m_pMainFrame) {
+        if (port.isValid()) {
+            ChoosePort(*m_pMainFrame, port.value<ComPort>());
             m_pMainFrame->m_bUsb = false;
-        } else {
-            // Nothing selected (the current port is not listed): keep the
-            // port and the link kind, take the two options the operator sees.
-            m_pMainFrame->m_bManualUpdate = m_bManualUpdate;
-            m_pMainFrame->m_bBaudrate115200 = m_bBaudrate115200;
         }
+        m_pMainFrame->m_bManualUpdate = m_bManualUpdate;
+        m_pMainFrame->m_bBaudrate115200 = m_bBaudrate115200;
     }
     QDialog::accept();
 }

@@ -1,20 +1,14 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
 #include <vector>
 
+#include "comports.h"
 #include "linkchoice.h"
 
 class QCheckBox;
 class QComboBox;
 class QPushButton;
-
-// One serial port found at start-up.
-struct CPortEntry {
-    QString m_strName;    // "\\.\COM%d"
-    QString m_strDevice;  // the device it maps to, e.g. /dev/ttyUSB0; may be empty
-};
 
 // "Link Setup": serial port or USB, and the two options for bringing a
 // serially linked receiver into its loader. Run it modally; OK writes the
@@ -31,22 +25,19 @@ public:
 
     // Set by the opener before exec().
     CLinkChoice* m_pMainFrame = nullptr;
-    std::vector<CPortEntry> m_arrPorts;  // the list built at start-up, in order
-    int m_nPortIndex = 0;                // selected entry; -1 for none
+    std::vector<ComPort> m_arrPorts;  // the list built at start-up, in order
+    int m_nPortIndex = 0;             // selected entry; -1 for none
     bool m_bBaudrate115200 = false;
     bool m_bManualUpdate = false;
 
     // Takes the frame's current choice and its port list, as the opener must.
-    void Attach(CLinkChoice* frame, std::vector<CPortEntry> ports);
+    void Attach(CLinkChoice* frame, std::vector<ComPort> ports);
 
     QComboBox* PortCombo() const { return m_cbPort; }
     QCheckBox* ManualUpdateCheck() const { return m_chkManualUpdate; }
     QCheckBox* Baudrate115200Check() const { return m_chkBaudrate115200; }
     QPushButton* OkButton() const { return m_btnOk; }
     QPushButton* CancelButton() const { return m_btnCancel; }
-
-    // Entry text for a port: "COM33 (ttyUSB0)", or "COM33" without a device.
-    static QString EntryText(const CPortEntry& port);
 
 public slots:
     void accept() override;  // OnOK

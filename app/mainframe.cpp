@@ -43,12 +43,12 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
       m_engine(startup.makeLink ? std::move(startup.makeLink) : RealLinks(), CarriedImageConfig(),
                m_resourceStore) {
     const CSettings settings;
-    m_nComPort = 1;
+    const PortOverrides portMap = settings.PortMap();
     if (startup.link)
         static_cast<CLinkChoice&>(*this) = *startup.link;
     else
-        m_nComPort = settings.ComPortOfMonitor();
-    if (startup.probePorts) m_arrPorts = ProbeSerialPorts();
+        ChoosePort(*this, ComPortOf(static_cast<unsigned>(settings.ComPortOfMonitor()), portMap));
+    if (startup.probePorts) m_arrPorts = EnumeratePorts(portMap);
     m_engine.SetPrompter(m_pPrompter.get());
     // Until a package is chosen the built-in test image is loaded, and sent
     // only with the operator's consent.

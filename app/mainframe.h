@@ -90,7 +90,7 @@ public:
     // state changes.
     void RefreshActions();
 
-    std::vector<SerialPortEntry> m_arrPorts;
+    std::vector<ComPort> m_arrPorts;  // the serial ports found at start, for Link Setup
     QToolBar* m_wndToolBar = nullptr;
 
 protected:

@@ -151,11 +151,8 @@ void CMainFrame::OnVisitWebSite() {
 }
 
 void CMainFrame::OnLinkSetup() {
-    std::vector<CPortEntry> ports;
-    for (const SerialPortEntry& p : m_arrPorts)
-        ports.push_back({QString::fromStdString(p.strName), QString::fromStdString(p.strDevice)});
     // Writes the choice into the frame on OK; it takes effect at the next Connect.
     CLinkSetupDlg dlg;
-    dlg.Attach(this, std::move(ports));
+    dlg.Attach(this, m_arrPorts);
     dlg.exec();
 }

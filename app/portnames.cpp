@@ -25,6 +25,10 @@ unsigned ComNumberForDevice(const std::string& device, const PortOverrides& over
     return MAX_PORT;
 }
 
+ComPort ComPortOfDevice(const std::string& device, const PortOverrides& overrides) {
+    return {ComNumberForDevice(device, overrides), device, true};
+}
+
 QString PortOpenFailure(int comPort, const std::string& device) {
     if (device.empty()) {
         // The mapping may be there and unread: say so rather than ask for it.

@@ -15,6 +15,8 @@ unsigned ParseComNumber(const QString& text);
 // or the default map already give it, else 256 (the top of the range, where
 // nothing is mapped by default).
 unsigned ComNumberForDevice(const std::string& device, const PortOverrides& overrides);
+// A device path the operator gave, as the port it is in this run.
+ComPort ComPortOfDevice(const std::string& device, const PortOverrides& overrides);
 
 // Why the port did not open, for the operator: the device and the system's
 // reason where it can be found without opening the device again.

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <cctype>
 #include <climits>
+#include <optional>
 
 #include "appinfo.h"
 
@@ -151,16 +152,12 @@ std::vector<UsbId> CSettings::UsbIds() const {
     return ParseUsbIdList(TextOf(Value(QStringLiteral("Usb/Devices"))));
 }
 
-std::optional<int> PortNumberAfterPrefix(const QString& text) {
+int ParsePortOfMonitor(const QString& text) {
     // Bytes, not characters: the three counted are those of the stored text.
     const QByteArray bytes = text.toUtf8();
     long long port = 0;
-    if (bytes.size() < 3 || !ScanDecimal(bytes.constData() + 3, port) || port < 1 || port > 256)
-        return std::nullopt;
-    return int(port);
-}
-
-int ParsePortOfMonitor(const QString& text) {
-    if (!text.toUtf8().contains("COM")) return 1;
-    return PortNumberAfterPrefix(text).value_or(1);
+    if (!bytes.contains("COM") || !ScanDecimal(bytes.constData() + 3, port) || port < 1 ||
+        port > 256)
+        return 1;
+    return static_cast<int>(port);
 }

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "comports.h"
@@ -75,6 +74,3 @@ private:
 // after the text's first three bytes, provided "COM" occurs somewhere in it
 // and the number lies in 1..256; 1 otherwise.
 int ParsePortOfMonitor(const QString& text);
-// The decimal number ("%d") read after a text's first three characters, when
-// there is one and it lies in 1..256: "COM12" and "COM12 (ttyS11)" give 12.
-std::optional<int> PortNumberAfterPrefix(const QString& text);

@@ -26,14 +26,11 @@ constexpr qint64 kProgressMs = 50;
 }  // namespace
 
 CLinkChoice StationLinkChoice(const QString& port) {
+    const PortOverrides overrides = CSettings().PortMap();
     CLinkChoice choice;
-    if (port.startsWith(QLatin1Char('/'))) {
-        choice.m_strDevice = QFileInfo(port).filePath().toStdString();
-        choice.m_nComPort =
-            static_cast<int>(ComNumberForDevice(choice.m_strDevice, CSettings().PortMap()));
-    } else {
-        choice.m_nComPort = static_cast<int>(ParseComNumber(port));
-    }
+    ChoosePort(choice, port.startsWith(QLatin1Char('/'))
+                           ? ComPortOfDevice(QFileInfo(port).filePath().toStdString(), overrides)
+                           : ComPortOf(ParseComNumber(port), overrides));
     return choice;
 }
 
@@ -44,11 +41,11 @@ CStationRow::CStationRow(QString port, FirmwarePackage package, UpdateEngine::Li
       m_choice(StationLinkChoice(m_strPort)),
       m_package(std::move(package)),
       m_engine(std::move(makeLink), m_package.config, *m_package.store) {
-    // Read from the settings once: the label is shown with every refresh.
-    m_strPortLabel = m_choice.m_strDevice.empty()
-                         ? QStringLiteral("%1 (%2)").arg(
-                               m_strPort, QString::fromStdString(SerialDeviceOf(m_choice).path))
-                         : m_strPort;
+    // Made once: the label is shown with every refresh.
+    m_strPortLabel = m_strPort.startsWith(QLatin1Char('/'))
+                         ? m_strPort
+                         : QStringLiteral("%1 (%2)").arg(
+                               m_strPort, QString::fromStdString(m_choice.m_strDevice));
     m_engine.SetPackage(m_package);
     m_engine.SetLinkChoice(m_choice);
     m_engine.SetPrompter(this);
@@ -79,7 +76,7 @@ void CStationRow::Connect() {
         // The engine says why only when the reason is its own (the console,
         // no permission); otherwise the device is asked.
         Fail(m_strRefusal.isEmpty()
-                 ? PortOpenFailure(m_choice.m_nComPort, SerialDeviceOf(m_choice).path)
+                 ? PortOpenFailure(m_choice.m_nComPort, m_choice.m_strDevice)
                  : m_strRefusal);
     }
 }

@@ -39,10 +39,10 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
     m_portCombo->setInsertPolicy(QComboBox::NoInsert);
     m_portCombo->setMinimumContentsLength(24);
     // The probe's entries carry their port; a typed text is taken as it is.
-    for (const SerialPortEntry& p : m_setup.ports)
+    for (const ComPort& p : m_setup.ports)
         m_portCombo->addItem(
-            QStringLiteral("COM%1 (%2)").arg(p.nPort).arg(QString::fromStdString(p.strDevice)),
-            QStringLiteral("COM%1").arg(p.nPort));
+            QStringLiteral("COM%1 (%2)").arg(p.number).arg(QString::fromStdString(p.device)),
+            QStringLiteral("COM%1").arg(p.number));
     m_portCombo->setCurrentIndex(-1);
     m_portCombo->lineEdit()->setPlaceholderText(tr("COMn or /dev/..."));
     bar->addWidget(m_portCombo, 1);

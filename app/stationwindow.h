@@ -19,7 +19,7 @@ class QTableWidget;
 // How a station starts.
 struct StationSetup {
     // The serial ports the probe found, offered for new rows.
-    std::vector<SerialPortEntry> ports;
+    std::vector<ComPort> ports;
     // The images every row sends: the main window's package, when the
     // operator chose one. Without it Update All stays off.
     std::optional<FirmwarePackage> package;

@@ -9,7 +9,9 @@ struct CLinkChoice {
     bool m_bUsb = false;
     bool m_bManualUpdate = false;
     bool m_bBaudrate115200 = false;
-    // A device path this run was given by name; it goes by m_nComPort in
-    // messages. Empty: the COM number's mapping decides.
+    // The serial port's device, found where the port was chosen (the probe,
+    // the settings file, the operator's path) and opened as it is; empty
+    // when m_nComPort names none. Named: the operator gave it.
     std::string m_strDevice;
+    bool m_bDeviceNamed = false;
 };

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -86,29 +85,28 @@ bool IsConsoleTty(const std::string& device, const std::string& consoleList) {
     return ConsoleTtys(consoleList).Contains(device);
 }
 
-std::string ComDeviceName(unsigned port) {
-    char name[32];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%u", port);
-    return name;
+ComPort ComPortOf(unsigned number, const PortOverrides& overrides) {
+    return {number, ComDevicePath(number, overrides), overrides.count(number) != 0};
 }
 
-std::string ComPortLabel(const ComPortInfo& port) {
-    std::string device = port.strDevice;
+std::string ComPortLabel(const ComPort& port) {
+    const std::string number = "COM" + std::to_string(port.number);
+    if (port.device.empty()) return number;
+    std::string device = port.device;
     if (device.rfind("/dev/", 0) == 0) device.erase(0, 5);
-    return "COM" + std::to_string(port.nPort) + " (" + device + ")";
+    return number + " (" + device + ")";
 }
 
-std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides, PortProbe probe,
-                                        const std::string& consoleList) {
+std::vector<ComPort> EnumeratePorts(const PortOverrides& overrides, PortProbe probe,
+                                    const std::string& consoleList) {
     const ConsoleTtys console(consoleList);
-    std::vector<ComPortInfo> ports;
+    std::vector<ComPort> ports;
     for (unsigned port = 1; port <= MAX_PORT; ++port) {
-        const bool named = overrides.count(port) != 0;
-        if (probe == PortProbe::OverridesOnly && !named) continue;
-        const std::string device = ComDevicePath(port, overrides);
-        if (device.empty()) continue;
-        if (console.Contains(device) ? !named : !CanOpen(device)) continue;
-        ports.push_back({port, ComDeviceName(port), device});
+        ComPort found = ComPortOf(port, overrides);
+        if (probe == PortProbe::OverridesOnly && !found.named) continue;
+        if (found.device.empty()) continue;
+        if (console.Contains(found.device) ? !found.named : !CanOpen(found.device)) continue;
+        ports.push_back(std::move(found));
     }
     return ports;
 }

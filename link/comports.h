@@ -11,11 +11,25 @@ constexpr unsigned MAX_PORT = 256;
 // (e.g. COM200=/dev/pts/7). An empty path takes the number out of use.
 using PortOverrides = std::map<unsigned, std::string>;
 
+// A serial port as it goes from the probe (or the operator's words) to the
+// link that opens it.
+struct ComPort {
+    unsigned number = 0;  // 1..MAX_PORT: what titles and messages call it
+    std::string device;   // the tty it opens; empty when the number names none
+    // The operator named this device (group "Ports", or its path) rather
+    // than it coming from the default map. Only a named device may be the
+    // kernel's console.
+    bool named = false;
+    bool operator==(const ComPort&) const = default;
+};
+
 // The device a COM number names, or "" for none. An entry in overrides wins
 // over the default map (COM1-32 /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31,
 // COM65-96 /dev/ttyACM0-31). Paths that are not absolute are refused (""),
 // so a stray value never opens a file relative to the working directory.
 std::string ComDevicePath(unsigned port, const PortOverrides& overrides);
+// The port a COM number is with overrides.
+ComPort ComPortOf(unsigned number, const PortOverrides& overrides);
 
 // Where the kernel lists its console ttys, by their names under /dev
 // ("ttyS0 tty0").
@@ -27,17 +41,9 @@ inline constexpr char kConsoleTtyList[] = "/sys/class/tty/console/active";
 // list that cannot be read names no tty.
 bool IsConsoleTty(const std::string& device, const std::string& consoleList = kConsoleTtyList);
 
-// "\\.\COM12": the device name the port list and the Link Setup dialog use.
-std::string ComDeviceName(unsigned port);
-
-struct ComPortInfo {
-    unsigned nPort = 0;
-    std::string strName;    // "\\.\COMn"
-    std::string strDevice;  // the device it maps to, e.g. /dev/ttyUSB0
-};
-
-// "COM33 (ttyUSB0)": the number with the device beside it, for the operator.
-std::string ComPortLabel(const ComPortInfo& port);
+// "COM33 (ttyUSB0)": the number with the device beside it, for the
+// operator; "COM33" when it names none.
+std::string ComPortLabel(const ComPort& port);
 
 enum class PortProbe {
     MappedAndDefaults,  // every COM number with a device, defaults included
@@ -52,6 +58,6 @@ enum class PortProbe {
 // The console (see IsConsoleTty) is never opened here: the probe runs unasked
 // at every start. It is listed, unprobed, only when overrides name it, as the
 // link opens a console the operator named and refuses any other.
-std::vector<ComPortInfo> EnumeratePorts(const PortOverrides& overrides,
-                                        PortProbe probe = PortProbe::MappedAndDefaults,
-                                        const std::string& consoleList = kConsoleTtyList);
+std::vector<ComPort> EnumeratePorts(const PortOverrides& overrides,
+                                    PortProbe probe = PortProbe::MappedAndDefaults,
+                                    const std::string& consoleList = kConsoleTtyList);

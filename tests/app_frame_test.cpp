@@ -79,8 +79,8 @@ protected:
     }
     // The window told its port, with the built-in image chosen: the tests
     // against the simulator send it on purpose.
-    void Create(int port = 200, CLinkChoice link = {}, bool choosePackage = true) {
-        link.m_nComPort = port;
+    void Create(unsigned port = 200, CLinkChoice link = {}, bool choosePackage = true) {
+        ChoosePort(link, ComPortOf(port, CSettings().PortMap()));
         frame = std::make_unique<CMainFrame>(FrameStartup{link, false, {}});
         view = frame->GetActiveView();
         if (choosePackage) frame->UsePackage(BuiltinFirmwarePackage());
@@ -224,7 +224,7 @@ TEST_F(Window, StartUpConnectsWithTheSavedPort) {
 TEST_F(Window, LinkSetupChoiceIsUsedByTheNextConnect) {
     StartSim();
     Create(17);
-    frame->m_arrPorts = {{200, "\\\\.\\COM200", sim->DevicePath()}};
+    frame->m_arrPorts = {{200, sim->DevicePath(), true}};
     frame->OnCreate();
     ASSERT_FALSE(frame->IsConnected());
     QTimer::singleShot(0, [] {

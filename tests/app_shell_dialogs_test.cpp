@@ -21,11 +21,9 @@
 
 namespace {
 
-std::vector<CPortEntry> Ports(std::initializer_list<int> numbers) {
-    std::vector<CPortEntry> ports;
-    for (int n : numbers)
-        ports.push_back(
-            {QStringLiteral("\\\\.\\COM%1").arg(n), QStringLiteral("/dev/ttyS%1").arg(n - 1)});
+std::vector<ComPort> Ports(std::initializer_list<unsigned> numbers) {
+    std::vector<ComPort> ports;
+    for (unsigned n : numbers) ports.push_back({n, "/dev/ttyS" + std::to_string(n - 1), false});
     return ports;
 }
 
@@ -54,7 +52,8 @@ QStringList Entries(const QComboBox* combo) {
 
 bool operator==(const CLinkChoice& a, const CLinkChoice& b) {
     return a.m_nComPort == b.m_nComPort && a.m_bUsb == b.m_bUsb &&
-           a.m_bManualUpdate == b.m_bManualUpdate && a.m_bBaudrate115200 == b.m_bBaudrate115200;
+           a.m_bManualUpdate == b.m_bManualUpdate && a.m_bBaudrate115200 == b.m_bBaudrate115200 &&
+           a.m_strDevice == b.m_strDevice && a.m_bDeviceNamed == b.m_bDeviceNamed;
 }
 
 TEST(LinkSetup, ListsPortsThenUsbAndPreselectsTheCurrentPort) {
@@ -124,11 +123,13 @@ TEST(LinkSetup, ComTwelveAndOkTakesPortAndBothOptions) {
     frame.m_nComPort = 3;
     frame.m_bUsb = true;
     CLinkSetupDlg dlg;
-    dlg.Attach(&frame, Ports({3, 12}));
+    std::vector<ComPort> ports = Ports({3, 12});
+    ports[1] = {12, "/dev/serial/by-id/usb-receiver-if00", true};
+    dlg.Attach(&frame, ports);
     const int result = RunModal(dlg, [&] {
         dlg.PortCombo()->setFocus();
         QTest::keyClick(dlg.PortCombo(), Qt::Key_Up);  // from USB to COM12
-        EXPECT_EQ(dlg.PortCombo()->currentText(), "COM12 (ttyS11)");
+        EXPECT_EQ(dlg.PortCombo()->currentText(), "COM12 (serial/by-id/usb-receiver-if00)");
         EXPECT_FALSE(dlg.Baudrate115200Check()->isEnabled());
         Click(dlg.ManualUpdateCheck());
         EXPECT_TRUE(dlg.Baudrate115200Check()->isEnabled());
@@ -137,6 +138,8 @@ TEST(LinkSetup, ComTwelveAndOkTakesPortAndBothOptions) {
     });
     EXPECT_EQ(result, QDialog::Accepted);
     EXPECT_EQ(frame.m_nComPort, 12);
+    EXPECT_EQ(frame.m_strDevice, "/dev/serial/by-id/usb-receiver-if00") << "the port as probed";
+    EXPECT_TRUE(frame.m_bDeviceNamed);
     EXPECT_FALSE(frame.m_bUsb);
     EXPECT_TRUE(frame.m_bManualUpdate);
     EXPECT_TRUE(frame.m_bBaudrate115200);

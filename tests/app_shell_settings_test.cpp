@@ -240,17 +240,18 @@ TEST(Settings, PortMapAndUsbIdsComeFromTheirGroupsAsAnOperatorWritesThem) {
     EXPECT_EQ(settings.UsbIds(), (std::vector<UsbId>{{0x1234, 0x5678}, {0xabcd, 0xef01}}));
 }
 
-TEST(LinkFactory, DeviceComesFromTheRunThenThePortMapThenTheDefaults) {
+// A port is resolved where it is chosen; the link opens that device even
+// when the file has changed since.
+TEST(LinkFactory, OpensThePortAsItWasChosen) {
     ShellStore store;
     store.WriteFile("[Ports]\nCOM200=/dev/pts/7\n");
     CLinkChoice choice;
-    choice.m_nComPort = 200;
+    ChoosePort(choice, ComPortOf(200, CSettings().PortMap()));
+    store.WriteFile("[Ports]\nCOM200=/dev/pts/8\n");
     EXPECT_EQ(MakeLink(choice)->Device(), "/dev/pts/7");
-    choice.m_strDevice = "/tmp/receiver";
+    ChoosePort(choice, ComPortOfDevice("/tmp/receiver", CSettings().PortMap()));
+    EXPECT_EQ(choice.m_nComPort, 256);
     EXPECT_EQ(MakeLink(choice)->Device(), "/tmp/receiver");
-    choice = {};
-    choice.m_nComPort = 34;
-    EXPECT_EQ(MakeLink(choice)->Device(), "/dev/ttyUSB1");
     choice.m_bUsb = true;
     EXPECT_EQ(MakeLink(choice)->Kind(), LinkKind::Usb);
 }

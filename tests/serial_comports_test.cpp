@@ -55,12 +55,15 @@ TEST(ComDevicePath, MapsNumbersToDevices) {
     EXPECT_EQ(ComDevicePath(257, {{257, "/dev/pts/1"}}), "");
 }
 
-TEST(ComDevicePath, NamesAndLabels) {
-    EXPECT_EQ(ComDeviceName(1), "\\\\.\\COM1");
-    EXPECT_EQ(ComDeviceName(256), "\\\\.\\COM256");
-    EXPECT_EQ(ComPortLabel({33, ComDeviceName(33), "/dev/ttyUSB0"}), "COM33 (ttyUSB0)");
-    EXPECT_EQ(ComPortLabel({200, ComDeviceName(200), "/dev/pts/7"}), "COM200 (pts/7)");
-    EXPECT_EQ(ComPortLabel({5, ComDeviceName(5), "/tmp/x"}), "COM5 (/tmp/x)");
+TEST(ComDevicePath, PortsAndLabels) {
+    const PortOverrides overrides = {{200, "/dev/pts/7"}, {3, ""}};
+    EXPECT_EQ(ComPortOf(200, overrides), (ComPort{200, "/dev/pts/7", true}));
+    EXPECT_EQ(ComPortOf(3, overrides), (ComPort{3, "", true}));
+    EXPECT_EQ(ComPortOf(34, overrides), (ComPort{34, "/dev/ttyUSB1", false}));
+    EXPECT_EQ(ComPortLabel({33, "/dev/ttyUSB0"}), "COM33 (ttyUSB0)");
+    EXPECT_EQ(ComPortLabel({200, "/dev/pts/7"}), "COM200 (pts/7)");
+    EXPECT_EQ(ComPortLabel({5, "/tmp/x"}), "COM5 (/tmp/x)");
+    EXPECT_EQ(ComPortLabel({3, ""}), "COM3");
 }
 
 class Probe : public ::testing::Test {
@@ -113,11 +116,8 @@ TEST_F(Probe, ListsOpenablePortsInOrderAndSkipsHeldOnes) {
     ::waitpid(holder, nullptr, 0);
 
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0].nPort, 12u);
-    EXPECT_EQ(ports[0].strName, "\\\\.\\COM12");
-    EXPECT_EQ(ports[0].strDevice, free1.SlavePath());
-    EXPECT_EQ(ports[1].nPort, 150u);
-    EXPECT_EQ(ports[1].strDevice, free2.SlavePath());
+    EXPECT_EQ(ports[0], (ComPort{12, free1.SlavePath(), true}));
+    EXPECT_EQ(ports[1], (ComPort{150, free2.SlavePath(), true}));
 
     // The probe changed nothing: same line settings, and no exclusive flag
     // that would keep the next opener out.
@@ -132,7 +132,7 @@ TEST_F(Probe, ListsOpenablePortsInOrderAndSkipsHeldOnes) {
     // Released, the held port is listed again.
     const auto later = EnumeratePorts(overrides, PortProbe::OverridesOnly);
     ASSERT_EQ(later.size(), 3u);
-    EXPECT_EQ(later[1].nPort, 99u);
+    EXPECT_EQ(later[1].number, 99u);
 }
 
 TEST_F(Probe, EmptyEntriesLeaveEveryDefaultDeviceAlone) {
@@ -143,8 +143,7 @@ TEST_F(Probe, EmptyEntriesLeaveEveryDefaultDeviceAlone) {
     overrides[200] = line.SlavePath();
     const auto ports = EnumeratePorts(overrides);
     ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0].nPort, 200u);
-    EXPECT_EQ(ComPortLabel(ports[0]), "COM200 (" + line.SlavePath().substr(5) + ")");
+    EXPECT_EQ(ports[0], (ComPort{200, line.SlavePath(), true}));
 }
 
 TEST_F(Probe, NeverOpensTheConsoleAndListsItWhereTheOperatorNamedIt) {
@@ -161,8 +160,8 @@ TEST_F(Probe, NeverOpensTheConsoleAndListsItWhereTheOperatorNamedIt) {
     const auto ports = EnumeratePorts({{12, console.SlavePath()}, {13, line.SlavePath()}},
                                       PortProbe::OverridesOnly, consoleList);
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0].strDevice, console.SlavePath());
-    EXPECT_EQ(ports[1].strDevice, line.SlavePath());
+    EXPECT_EQ(ports[0].device, console.SlavePath());
+    EXPECT_EQ(ports[1].device, line.SlavePath());
     EXPECT_EQ(opens.Opened(), std::vector<int>{lineWatch}) << "the console was not probed";
 }
 
