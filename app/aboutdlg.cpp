@@ -18,8 +18,6 @@ CAboutDlg::CAboutDlg(QWidget* parent)
       m_lblLibVersion(new QLabel(this)) {
     setWindowTitle(tr("About QuorvexUpdate"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-    m_lblExeVersion->setObjectName(QStringLiteral("IDC_EXE_VERSION"));
-    m_lblLibVersion->setObjectName(QStringLiteral("IDC_LIB_VERSION"));
     m_lblIcon->setPixmap(ProgramIcon().pixmap(32, 32));
     m_lblCompany->setAlignment(Qt::AlignCenter);
     m_lblExeVersion->setText(m_strExeVersion);

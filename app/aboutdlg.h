@@ -16,9 +16,6 @@ inline constexpr char kMakerWebSite[] = "https://www.velquist.example/";
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_EXE_VERSION = 1067;
-    static constexpr int IDC_LIB_VERSION = 1068;
-
     explicit CAboutDlg(QWidget* parent = nullptr);
 
     QString m_strExeVersion;  // "EXE version:%Y-%m-%d %X", local time of opening

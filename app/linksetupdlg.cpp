@@ -19,9 +19,6 @@ CLinkSetupDlg::CLinkSetupDlg(QWidget* parent)
       m_btnCancel(new QPushButton(tr("&Cancel"), this)) {
     setWindowTitle(tr("Link Setup"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-    m_cbPort->setObjectName(QStringLiteral("IDC_PORT"));
-    m_chkBaudrate115200->setObjectName(QStringLiteral("IDC_BAUDRATE_115200"));
-    m_chkManualUpdate->setObjectName(QStringLiteral("IDC_MANUAL_UPDATE"));
     m_cbPort->setEditable(false);
     m_cbPort->setMaxVisibleItems(10);
     m_btnOk->setDefault(true);

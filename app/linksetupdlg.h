@@ -16,11 +16,6 @@ class QPushButton;
 class CLinkSetupDlg : public QDialog {
     Q_OBJECT
 public:
-    // Control ids, kept as names of the controls.
-    static constexpr int IDC_PORT = 1013;
-    static constexpr int IDC_BAUDRATE_115200 = 1003;
-    static constexpr int IDC_MANUAL_UPDATE = 1065;
-
     explicit CLinkSetupDlg(QWidget* parent = nullptr);
 
     // Set by the opener before exec().

@@ -5,30 +5,21 @@
 #include "language.h"
 
 class CMainFrame;
-class QApplication;
 
-// The application object: language, start-up and shut-down around the one
-// main frame.
+// The application object: the window's language, start-up and shut-down
+// around the one main frame. Make it once the QApplication exists.
 class CIsMonApp {
 public:
+    // Says what is wrong with the settings file, if anything; reads the
+    // language and loads the Chinese catalogue unless English was chosen;
+    // creates and shows the main frame, which connects at once.
     CIsMonApp();
     ~CIsMonApp();
-
-    // Reads the language, loads the Chinese catalogue unless English was
-    // chosen, creates and shows the main frame, which connects at once.
-    bool InitInstance();
-    // Unloads the catalogue; returns the exit code.
-    int ExitInstance(int code);
-
-    CLanguage& Language() { return *m_pLanguage; }
-    CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
-
-    // The application object of this run (the one the menu commands reach).
-    static CIsMonApp* Current();
-
-    int m_nLanguage = 1;
+    CIsMonApp(const CIsMonApp&) = delete;
+    CIsMonApp& operator=(const CIsMonApp&) = delete;
 
 private:
     std::unique_ptr<CLanguage> m_pLanguage;
+    // Last, so it goes first: before the catalogue its texts came from.
     std::unique_ptr<CMainFrame> m_pMainFrame;
 };

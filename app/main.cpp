@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
-    CIsMonApp theApp;
-    if (!theApp.InitInstance()) return 1;
-    return theApp.ExitInstance(app.exec());
+    const CIsMonApp theApp;
+    return app.exec();
 }

@@ -45,9 +45,9 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     const CSettings settings;
     const PortOverrides portMap = settings.PortMap();
     if (startup.link)
-        static_cast<CLinkChoice&>(*this) = *startup.link;
+        m_link = *startup.link;
     else
-        ChoosePort(*this, ComPortOf(static_cast<unsigned>(settings.ComPortOfMonitor()), portMap));
+        ChoosePort(m_link, ComPortOf(static_cast<unsigned>(settings.ComPortOfMonitor()), portMap));
     if (startup.probePorts) m_arrPorts = EnumeratePorts(portMap);
     m_engine.SetPrompter(m_pPrompter.get());
     // Until a package is chosen the built-in test image is loaded, and sent
@@ -131,10 +131,10 @@ bool CMainFrame::MayDisconnect() {
 // ---------------------------------------------------------------- commands
 
 void CMainFrame::OnConnect() {
-    m_engine.SetLinkChoice(*this);
+    m_engine.SetLinkChoice(m_link);
     if (!m_engine.OnConnect()) return;
-    if (!m_bUsb)
-        SetTitle(tr("Update For Z4 OEM Board") + QString::asprintf(" - COM%d", m_nComPort));
+    if (!m_link.m_bUsb)
+        SetTitle(tr("Update For Z4 OEM Board") + QString::asprintf(" - COM%d", m_link.m_nComPort));
     else if (m_engine.IsLinkReady())
         SetTitle(QStringLiteral("USB"));
 }

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,27 +20,29 @@ class CUpdateView;
 class QLabel;
 class QToolBar;
 
-// Command ids the receiver tool has always used; kept as names for the actions.
+// The window's commands, by the names the receiver tool has always given
+// them; Action() finds each one's action.
 enum CommandId : int {
-    ID_CONNECT = 32771,
-    ID_DISCONNECT = 32772,
-    ID_LINK_SETUP = 32805,
-    ID_FIRMWARE_UPDATE = 32818,
-    ID_LANGUAGE_ENGLISH = 32820,
-    ID_LANGUAGE_CHINESE = 32821,
-    ID_RECEIVER_INFO = 32828,
-    ID_FIRMWARE_PACKAGE = 32830,
-    ID_STATION = 32840,
-    ID_OPEN_LOG_FOLDER = 32835,
-    ID_APP_ABOUT = 57664,
-    ID_VISIT_WEBSITE = 57667,
+    ID_CONNECT,
+    ID_DISCONNECT,
+    ID_LINK_SETUP,
+    ID_FIRMWARE_UPDATE,
+    ID_LANGUAGE_ENGLISH,
+    ID_LANGUAGE_CHINESE,
+    ID_RECEIVER_INFO,
+    ID_FIRMWARE_PACKAGE,
+    ID_STATION,
+    ID_OPEN_LOG_FOLDER,
+    ID_APP_ABOUT,
+    ID_VISIT_WEBSITE,
+    kCommandCount
 };
 
 // How the frame starts. A run that is told its link (a test) opens that link
 // and no other: no saved port is read.
 struct FrameStartup {
-    std::optional<CLinkChoice> link;
-    bool probePorts = true;  // list the serial ports for Link Setup
+    std::optional<CLinkChoice> link;  // its port as ChoosePort gives it
+    bool probePorts = true;           // list the serial ports for Link Setup
     // Where the engine's links come from; empty: the real serial port or USB.
     UpdateEngine::LinkFactory makeLink;
     // Use the firmware package remembered in the settings file (a run told
@@ -49,8 +52,8 @@ struct FrameStartup {
 
 // The window: menus, tool bar, title and the enable rules, over one update
 // engine that talks to the receiver. Link Setup writes its choice into the
-// frame (CLinkChoice); Connect hands it to the engine.
-class CMainFrame : public QMainWindow, public CLinkChoice {
+// frame's link choice; Connect hands it to the engine.
+class CMainFrame : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -79,12 +82,13 @@ public:
     bool IsPackageChosen() const { return m_bPackageChosen; }
     QString PackageText() const;
 
+    const CLinkChoice& LinkChoice() const { return m_link; }
     UpdateEngine& Engine() { return m_engine; }
     const UpdateEngine& Engine() const { return m_engine; }
     CUpdateView* GetActiveView() const { return m_pView; }
     // The running language, for the Language commands and their check marks.
     void SetLanguage(CLanguage* language);
-    QAction* Action(int id) const;
+    QAction* Action(CommandId id) const { return m_actions[id]; }
 
     // Runs every enable and check-mark handler; called whenever the engine's
     // state changes.
@@ -100,7 +104,7 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
-    QAction* AddCommand(int id, const QString& text, const QString& prompt,
+    QAction* AddCommand(CommandId id, const QString& text, const QString& prompt,
                         void (CMainFrame::*handler)());
 
     // Enable and check-mark handlers, one per command; RefreshActions runs them all.
@@ -135,13 +139,14 @@ private:
     void SetTitle(const QString& title);
     void RefreshTitle();
 
+    CLinkChoice m_link;  // the port, USB or not, and the restart options
     CResourceImageStore m_resourceStore;
     std::unique_ptr<IPrompter> m_pPrompter;  // the program's message boxes
     UpdateEngine m_engine;
     CRunLog m_runLog{m_engine};
     CSleepInhibitor m_inhibitor{m_engine};
     CUpdateView* m_pView = nullptr;
-    std::vector<QAction*> m_actions;
+    std::array<QAction*, kCommandCount> m_actions{};
     CLanguage* m_pLanguage = nullptr;
     QLabel* m_pPackageLabel = nullptr;
     QString m_strTitle;

@@ -12,17 +12,16 @@
 #include "shellicons.h"
 #include "updateview.h"
 
-QAction* CMainFrame::AddCommand(int id, const QString& text, const QString& prompt,
+QAction* CMainFrame::AddCommand(CommandId id, const QString& text, const QString& prompt,
                                 void (CMainFrame::*handler)()) {
     auto* action = new QAction(text, this);
-    action->setData(id);
     // A prompt "status\ntip" gives the status-bar text and the tool tip.
     const QStringList parts = prompt.split(QLatin1Char('\n'));
     action->setStatusTip(parts.value(0));
     action->setToolTip(parts.value(1, parts.value(0)));
     connect(action, &QAction::triggered, this, handler);
     addAction(action);  // shortcuts work whether or not a menu shows the action
-    m_actions.push_back(action);
+    m_actions[id] = action;
     return action;
 }
 
@@ -101,14 +100,8 @@ void CMainFrame::CreateToolBar() {
     m_wndToolBar->addAction(Action(ID_APP_ABOUT));
 }
 
-QAction* CMainFrame::Action(int id) const {
-    for (QAction* a : m_actions)
-        if (a->data().toInt() == id) return a;
-    return nullptr;
-}
-
 void CMainFrame::RefreshActions() {
-    if (m_actions.empty()) return;
+    if (!m_actions[ID_CONNECT]) return;  // before the actions are made
     OnUpdateConnect(Action(ID_CONNECT));
     OnUpdateDisconnect(Action(ID_DISCONNECT));
     OnUpdateLinkSetup(Action(ID_LINK_SETUP));
@@ -153,6 +146,6 @@ void CMainFrame::OnVisitWebSite() {
 void CMainFrame::OnLinkSetup() {
     // Writes the choice into the frame on OK; it takes effect at the next Connect.
     CLinkSetupDlg dlg;
-    dlg.Attach(this, m_arrPorts);
+    dlg.Attach(&m_link, m_arrPorts);
     dlg.exec();
 }
