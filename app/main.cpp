@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
-    const CIsMonApp theApp;
+    const CIsMonApp application;  // the window, until it closes
     return app.exec();
 }

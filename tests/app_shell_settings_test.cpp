@@ -30,6 +30,16 @@ TEST(Settings, MissingFileGivesDefaultsAndCreatesNoFile) {
     EXPECT_FALSE(QFile::exists(store.File()));
 }
 
+TEST(Settings, ValuesOfTheWrongTypeReadAsDefaults) {
+    ShellStore store;
+    store.WriteFile(
+        "[Software]\nQuorvex%20Solution\\PortOfMonitor=dword:00000005\n"
+        "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=1\n");
+    const CSettings settings;
+    EXPECT_EQ(settings.Language(), 0) << "a number is stored as dword:";
+    EXPECT_TRUE(settings.PortOfMonitor().isEmpty()) << "a number is no text";
+}
+
 // Files as earlier versions of the program (and the maker's tools, which
 // share [Software]) wrote them: read, then every value written back, they
 // are the same bytes, the operator's groups included.
