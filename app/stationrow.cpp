@@ -61,6 +61,9 @@ CStationRow::CStationRow(QString port, FirmwarePackage package, UpdateEngine::Li
 }
 
 CStationRow::~CStationRow() {
+    // The station may be part-way through destroying its rows: a hang-up
+    // heard now must not reach it, only the run log.
+    disconnect(&m_engine, nullptr, this, nullptr);
     m_engine.SetPrompter(nullptr);
     m_engine.OnDisconnect();
 }
@@ -75,9 +78,8 @@ void CStationRow::Connect() {
     if (!m_engine.OnConnect()) {
         // The engine says why only when the reason is its own (the console,
         // no permission); otherwise the device is asked.
-        Fail(m_strRefusal.isEmpty()
-                 ? PortOpenFailure(m_choice.m_nComPort, m_choice.m_strDevice)
-                 : m_strRefusal);
+        Fail(m_strRefusal.isEmpty() ? PortOpenFailure(m_choice.m_nComPort, m_choice.m_strDevice)
+                                    : m_strRefusal);
     }
 }
 
