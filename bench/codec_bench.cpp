@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "blockcommand.h"
+#include "frameencoder.h"
 #include "navformat.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "engineclock.h"
 #include "engineevent.h"
 #include "firmwarepackage.h"
+#include "frameencoder.h"
 #include "imageconfig.h"
 #include "imagestore.h"
 #include "imagetable.h"

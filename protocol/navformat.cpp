@@ -2,7 +2,6 @@
 
 #include <QLoggingCategory>
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 #include "trace.h"
@@ -11,24 +10,6 @@ namespace {
 
 constexpr std::uint8_t kDollar = 0x24;
 constexpr int kIndexLimit = 64;  // the write index is set back past this
-
-bool IsLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// A "%d" scan of the text after a token letter: blanks, a sign, digits. No
-// digit means no number, and the token adds no byte.
-bool ScanDecimal(std::string_view text, std::size_t pos, std::uint32_t* value) {
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
-    if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
-    std::uint32_t v = 0;  // only the low 32 bits are ever written
-    for (; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++pos)
-        v = v * 10u + static_cast<std::uint32_t>(text[pos] - '0');
-    *value = negative ? 0u - v : v;
-    return true;
-}
 
 }  // namespace
 
@@ -210,55 +191,4 @@ void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler) {
     } else if (t1 == 'V' && t2 == 'X') {
         handler.OnVxReply();
     }
-}
-
-EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
-    constexpr std::size_t kScanLimit = 256;
-    EncodedFrame f;
-    auto& out = f.bytes;
-    text = text.substr(0, 1023);
-    out[0] = out[1] = kDollar;
-    std::size_t pos = 2;
-    bool separator = false;
-    for (std::size_t i = 0; i < text.size() && pos < kScanLimit; ++i) {
-        const char c = text[i];
-        if (pos < 6) {
-            if (IsLetter(c)) {
-                out[pos++] = static_cast<std::uint8_t>(c);
-                if (pos == 4) pos = 6;
-            }
-            continue;
-        }
-        if (c == ',' || c == ' ') {
-            separator = true;
-            continue;
-        }
-        if (!separator) continue;
-        const char t = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (t == 'S') {
-            // The rest is copied as it stands, still within the scan limit.
-            const std::size_t n = std::min(text.size() - i - 1, kScanLimit - pos);
-            std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i + 1), n,
-                        out.begin() + static_cast<std::ptrdiff_t>(pos));
-            pos += n;
-            break;
-        }
-        int width = t == 'B' ? 1 : t == 'W' ? 2 : t == 'L' ? 4 : 0;
-        std::uint32_t v = 0;
-        if (width == 0 || !ScanDecimal(text, i + 1, &v)) continue;
-        for (int b = 0; b < width && pos < kScanLimit; ++b)
-            out[pos++] = static_cast<std::uint8_t>(v >> (8 * b));
-        separator = false;
-    }
-    // A text without two letters still gets its kind and length at 4 and 5.
-    if (pos < 6) pos = 6;
-    out[4] = kind;
-    out[5] = static_cast<std::uint8_t>(pos - 6);
-    std::uint8_t x = 0;
-    for (std::size_t i = 2; i < pos; ++i) x ^= out[i];
-    out[pos++] = x;
-    out[pos++] = 0x0D;
-    out[pos++] = 0x0A;
-    f.size = pos;
-    return f;
 }

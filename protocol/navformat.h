@@ -3,7 +3,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 // What the frame dispatcher calls, one entry per frame type the host acts on.
 // The main frame implements it; tests implement it to record dispatches.
@@ -84,15 +83,3 @@ private:
     std::uint8_t s_chPrevType1 = 0;
     std::uint8_t s_chPrevType2 = 0;
 };
-
-// One encoded frame: at most 256 bytes of letters, kind, length and payload,
-// then the checksum, CR and LF.
-struct EncodedFrame {
-    std::array<std::uint8_t, 259> bytes{};
-    std::size_t size = 0;
-    const std::uint8_t* data() const { return bytes.data(); }
-};
-
-// Encodes a text command ("SS, B49,B54,", "AT", "SX, B0, ..." with B/W/L/S
-// tokens) into a frame with the given kind byte.
-EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind);

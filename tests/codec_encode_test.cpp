@@ -6,7 +6,9 @@
 #include <random>
 #include <string>
 
+#include "blockcommand.h"
 #include "codec_recorder.h"
+#include "frameencoder.h"
 #include "navformat.h"
 
 using namespace codec_test;
@@ -131,38 +133,55 @@ INSTANTIATE_TEST_SUITE_P(
                       LettersCase{"LettersOnlyFromTheTextsStart", "12, B3", 'B', 0, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Encode, BlockCommandGivesTheFrameOfOneBlock) {
-    // The same format the transfer builds: five header tokens, then one
-    // ",B%d" per block byte. Address values above 255 keep their low bits.
-    const int before = 0x1234, offset = 0x1280;
-    std::string text = "SX, B0, B0, B" + std::to_string(before >> 8) + ", B" +
-                       std::to_string(offset >> 8) + ", B" + std::to_string(offset % 256);
+// The block's text command as the transfer wrote it: "SX, B%d, B%d, B%d,
+// B%d, B%d", then ",B%d" for each byte, values in decimal.
+std::string BlockText(std::uint32_t b2, std::uint32_t offset, const Bytes& block) {
+    std::string text = "SX, B0, B0, B" + std::to_string(b2) + ", B" + std::to_string(offset >> 8) +
+                       ", B" + std::to_string(offset % 256);
+    for (std::uint8_t b : block) text += ",B" + std::to_string(b);
+    return text;
+}
+
+TEST(Encode, BlockFrameHoldsHeaderAndBlock) {
     Bytes block(128);
     for (int i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    for (std::uint8_t b : block) text += ",B" + std::to_string(b);
-
-    const EncodedFrame f = EncodeCommand(text, 21);
+    // Beyond 64 KiB of image the address bytes keep their low 8 bits.
+    const EncodedFrame f = EncodeBlockFrame(21, 0x2CD, 0x2CD80, block.data());
     ASSERT_EQ(f.size, 142u);
     ExpectWellFormed(f, 21);
     EXPECT_EQ(f.bytes[2], 'S');
     EXPECT_EQ(f.bytes[3], 'X');
-    EXPECT_EQ(f.bytes[5], 133);
-    Bytes want{0, 0, static_cast<std::uint8_t>(before >> 8), static_cast<std::uint8_t>(offset >> 8),
-               static_cast<std::uint8_t>(offset)};
+    Bytes want{0, 0, 0xCD, 0xCD, 0x80};
     want.insert(want.end(), block.begin(), block.end());
     EXPECT_EQ(PayloadOf(f), want);
-    std::uint8_t x = 0;
-    for (int i = 2; i <= 138; ++i) x ^= f.bytes[i];
-    EXPECT_EQ(f.bytes[139], x);
-    EXPECT_EQ(f.bytes[140], 0x0D);
-    EXPECT_EQ(f.bytes[141], 0x0A);
 }
 
-TEST(Encode, HeaderValuesAboveAByteKeepTheirLowBits) {
-    // The transfer writes an address shifted right by 8, which passes 255
-    // beyond 64 KiB of image.
-    const EncodedFrame f = EncodeCommand("SX, B0, B0, B291, B11475, B128", 21);
-    EXPECT_EQ(PayloadOf(f), (Bytes{0, 0, 0x23, 0xD3, 0x80}));
+TEST(Encode, BlockFrameIsTheFrameOfTheBlocksText) {
+    struct Row {
+        std::uint8_t kind;
+        std::uint32_t b2, offset;
+    };
+    std::vector<Row> rows = {{21, 0, 0},           {21, 0x1C, 0x1D80},         {20, 0x2CD, 0},
+                             {17, 0x2CD, 0x2CD80}, {21, 0xFFFFFF, 0xFFFFFF80}, {24, ~0u, ~0u}};
+    std::mt19937 rng(19);
+    for (int i = 0; i < 3000; ++i) {
+        // Mostly addresses an image can have, some of any value.
+        const std::uint32_t mask = i % 4 == 0 ? ~0u : 0xFFFFFFu;
+        rows.push_back({static_cast<std::uint8_t>(rng()), static_cast<std::uint32_t>(rng()) & mask,
+                        static_cast<std::uint32_t>(rng()) & (mask << 7)});
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        Bytes block(128, i == 0 ? 0x00 : 0xFF);
+        if (i > 1)
+            for (auto& b : block) b = static_cast<std::uint8_t>(rng());
+        const Bytes direct = Frame(EncodeBlockFrame(r.kind, r.b2, r.offset, block.data()));
+        ASSERT_EQ(direct, Frame(EncodeCommand(BlockText(r.b2, r.offset, block), r.kind)))
+            << "row " << i << " kind " << int(r.kind) << " b2 " << r.b2 << " offset " << r.offset;
+        ASSERT_EQ(direct,
+                  Frame(EncodeCommand(BuildBlockCommand(r.b2, r.offset, block.data()), r.kind)))
+            << "row " << i;
+    }
 }
 
 // --- the scan limit -----------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "blockcommand.h"
 #include "blocksource.h"
 #include "crc32.h"
+#include "frameencoder.h"
 #include "identifyreply.h"
 #include "navformat.h"
 #include "transferrules.h"

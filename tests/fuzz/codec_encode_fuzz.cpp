@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "codec_recorder.h"
+#include "frameencoder.h"
 #include "fuzz_check.h"
 #include "navformat.h"
 
