@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <algorithm>
 
-#include "blockcommand.h"
 #include "iprompter.h"
 #include "link.h"
 #include "trace.h"
@@ -237,11 +236,11 @@ void UpdateEngine::SendFirstBlock(bool boot) {
     std::uint8_t block[kBlockSize] = {};
     if (GetNextBlock(t, &m_nBlockKind, block) != 0) {
         t.m_nAddress = 0;
-        m_strLastCommand = BuildBlockCommand(0, t.m_nAddress, block);
+        m_lastBlockFrame = EncodeBlockFrame(m_nBlockKind, 0, t.m_nAddress, block);
         emit happened(
             ev::BlockSent{t.m_nAddress, true, std::min(t.m_nPos, m_nProgressMax), m_nProgressMax});
         t.m_nAddress += kBlockSize;
-        SendCommand(m_strLastCommand, 20);
+        SendFrame(m_lastBlockFrame, 20);
         MarkActivity();
         emit stateChanged();
     }
@@ -255,8 +254,8 @@ void UpdateEngine::SendNextBlock() {
     std::uint8_t block[kBlockSize] = {};
     const std::uint32_t count = GetNextBlock(t, &m_nBlockKind, block);
     if (count == kBlockSize) {
-        m_strLastCommand = BuildBlockCommand(b2, t.m_nAddress, block);
-        SendCommand(m_strLastCommand, 0);
+        m_lastBlockFrame = EncodeBlockFrame(m_nBlockKind, b2, t.m_nAddress, block);
+        SendFrame(m_lastBlockFrame, 0);
         qCDebug(lcTrace, "OnSendCommand");
         t.m_nProgress = std::min(t.m_nProgress, t.m_nTotalSize);
         emit happened(ev::BlockSent{t.m_nAddress, false, t.m_nProgress, m_nProgressMax});
@@ -285,7 +284,7 @@ void UpdateEngine::SendNextBlock() {
 }
 
 void UpdateEngine::ResendLastBlock() {
-    SendCommand(m_strLastCommand, 20);
+    SendFrame(m_lastBlockFrame, 20);
 }
 
 void UpdateEngine::OnUpdateCompleted() {

@@ -321,7 +321,10 @@ void UpdateEngine::SetSpeed(std::uint32_t baud) {
 }
 
 void UpdateEngine::SendCommand(const std::string& text, int delayMs) {
-    const EncodedFrame frame = EncodeCommand(text, m_nBlockKind);
+    SendFrame(EncodeCommand(text, m_nBlockKind), delayMs);
+}
+
+void UpdateEngine::SendFrame(const EncodedFrame& frame, int delayMs) {
     // The loader's pause before a frame is a serial-line matter; USB frames
     // go at once.
     if (!IsSerial() || delayMs <= 0) {

@@ -169,6 +169,7 @@ private:
     // Encodes the command now (with the block kind of now) and writes it after
     // the loader's pause; a USB frame goes at once.
     void SendCommand(const std::string& text, int delayMs);
+    void SendFrame(const EncodedFrame& frame, int delayMs);
     // Runs then after ms without blocking; the link is not read meanwhile.
     void Pause(int ms, std::function<void()> then);
     // What was held back during a pause: timer ticks, then received bytes.
@@ -249,7 +250,7 @@ private:
     // The store the running transfer reads from, kept alive when another
     // package is chosen meanwhile.
     std::shared_ptr<const IImageStore> m_pTransferStore;
-    std::string m_strLastCommand;
+    EncodedFrame m_lastBlockFrame;  // sent again as it was when the block is refused
     std::uint32_t m_nProgressMax = 0;
     bool m_bSending = false;
 
