@@ -45,14 +45,15 @@ void CloseFrame(EncodedFrame& f, std::uint8_t kind, std::size_t end) {
 }  // namespace
 
 EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
-    constexpr std::size_t kScanLimit = 256;
+    // The commands sent as text are a few bytes long; a longer text is cut
+    // where its frame is full rather than written past it.
+    constexpr std::size_t kEnd = 6 + EncodedFrame::kMaxPayload;
     EncodedFrame f;
     auto& out = f.bytes;
-    text = text.substr(0, 1023);
     out[0] = out[1] = kDollar;
     std::size_t pos = 2;
     bool separator = false;
-    for (std::size_t i = 0; i < text.size() && pos < kScanLimit; ++i) {
+    for (std::size_t i = 0; i < text.size() && pos < kEnd; ++i) {
         const char c = text[i];
         if (pos < 6) {
             if (IsLetter(c)) {
@@ -68,8 +69,8 @@ EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
         if (!separator) continue;
         const char t = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (t == 'S') {
-            // The rest is copied as it stands, still within the scan limit.
-            const std::size_t n = std::min(text.size() - i - 1, kScanLimit - pos);
+            // The rest is copied as it stands.
+            const std::size_t n = std::min(text.size() - i - 1, kEnd - pos);
             std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i + 1), n,
                         out.begin() + static_cast<std::ptrdiff_t>(pos));
             pos += n;
@@ -78,7 +79,7 @@ EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
         int width = t == 'B' ? 1 : t == 'W' ? 2 : t == 'L' ? 4 : 0;
         std::uint32_t v = 0;
         if (width == 0 || !ScanDecimal(text, i + 1, &v)) continue;
-        for (int b = 0; b < width && pos < kScanLimit; ++b)
+        for (int b = 0; b < width && pos < kEnd; ++b)
             out[pos++] = static_cast<std::uint8_t>(v >> (8 * b));
         separator = false;
     }

@@ -8,7 +8,8 @@
 // One encoded frame: "$$", two type letters, kind, length N, N payload bytes,
 // the XOR of the bytes from the letters to the payload's end, CR, LF.
 struct EncodedFrame {
-    std::array<std::uint8_t, 259> bytes{};
+    static constexpr std::size_t kMaxPayload = 255;  // what the length byte can say
+    std::array<std::uint8_t, 6 + kMaxPayload + 3> bytes{};
     std::size_t size = 0;
     const std::uint8_t* data() const { return bytes.data(); }
 };

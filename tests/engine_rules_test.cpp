@@ -1,18 +1,15 @@
 // The plain-code parts of identification and transfer: version record,
-// loader identification, block source, block command, FPGA decision and the
-// boot-image serial patch.
+// loader identification, block source, FPGA decision and the boot-image
+// serial patch.
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <string>
 #include <vector>
 
-#include "blockcommand.h"
 #include "blocksource.h"
 #include "crc32.h"
-#include "frameencoder.h"
 #include "identifyreply.h"
-#include "navformat.h"
 #include "transferrules.h"
 #include "versionrecord.h"
 
@@ -232,29 +229,6 @@ TEST(BlockSource, EmptyImagesSendOnlyTheChecksumBlock) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].kind, 17);
     EXPECT_EQ(sent[0].block[0] | sent[0].block[1] | sent[0].block[2] | sent[0].block[3], 0);
-}
-
-TEST(BlockCommand, EncodesToThe142ByteBlockFrame) {
-    auto block = Bytes(128, 200);  // values wrap past 255
-    const std::string text = BuildBlockCommand(0x1C, 0x1D80, block.data());
-    EXPECT_EQ(text.rfind("SX, B0, B0, B28, B29, B128,B200,B201", 0), 0u) << text.substr(0, 40);
-    const EncodedFrame f = EncodeCommand(text, 21);
-    ASSERT_EQ(f.size, 142u);
-    EXPECT_EQ(f.bytes[5], 133);
-    EXPECT_EQ(f.bytes[4], 21);
-    EXPECT_EQ(f.bytes[6], 0);
-    EXPECT_EQ(f.bytes[8], 0x1C);
-    EXPECT_EQ(f.bytes[9], 0x1D);
-    EXPECT_EQ(f.bytes[10], 0x80);
-    EXPECT_TRUE(std::equal(block.begin(), block.end(), f.bytes.begin() + 11));
-    // Offsets past 64 KiB: the text carries the whole value, the frame its low byte.
-    const EncodedFrame big = EncodeCommand(BuildBlockCommand(0x2CD, 0x2CD80, block.data()), 21);
-    EXPECT_EQ(big.bytes[8], 0xCD);
-    EXPECT_EQ(big.bytes[9], 0xCD);
-    std::string tokens;
-    const std::uint8_t some[] = {0, 9, 255};
-    EXPECT_EQ(AppendByteTokens(tokens, some, ",B", 3), 11u);
-    EXPECT_EQ(tokens, ",B0,B9,B255");
 }
 
 TEST(TransferRules, FpgaDecision) {
