@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "simblock.h"
 #include "simframe.h"
 #include "simpty.h"
 
@@ -194,6 +195,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    static constexpr std::size_t kMaxKept = 1000000;  // frames and text lines kept for the record
+    static constexpr std::size_t kMaxErrors = 1000;
+    static constexpr std::size_t kMaxLine = 1024;
+
     bool StartServing(std::string* error);
     void Run();
     void CloseLine();
@@ -204,6 +209,10 @@ private:
     void OnLine(const std::string& line);
     void OnFrame(const SimFrame& frame);
     void OnBlock(const SimFrame& frame);
+    int CountBlock(std::uint8_t kind);  // the block's number
+    bool RefuseOnPurpose();
+    void TakeChecksum(const std::vector<std::uint8_t>& payload, unsigned offset, int number);
+    void TakeBlock(BlockTake take, const std::vector<std::uint8_t>& payload);
     void AnswerVersion();
     void AnswerIdentification();
     void SendAck(bool positive, int number);
@@ -243,11 +252,7 @@ private:
     int m_listenBaud = 115200;
     bool m_silent = false;
     int m_seenBaud = 0;
-    // The transfer: image 0 or 1, offset expected next in it, chained checksum.
-    bool m_inTransfer = false;
-    int m_image = 0;
-    std::uint32_t m_expected = 0;
-    std::uint32_t m_crc = 0;
+    SimTransfer m_transfer;
     int m_newBlocks = 0;
     bool m_nakPending = false;
     int m_vxLeft = 0;
