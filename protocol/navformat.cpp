@@ -110,32 +110,35 @@ bool CQuillmereNavFormat::Step(std::uint8_t byte) {
             else
                 Rescan();
             break;
-        case 9: {
+        case 9:
             take();
             m_nState = 0;
-            bool valid = false;
-            if (byte == 0x0A) {
-                const int n = s_nFrameIndex;
-                std::uint8_t x = 0;
-                for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
-                valid = x == m_frame[static_cast<std::size_t>(n - 3)];
-                if (!valid)
-                    qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
-            }
-            // A frame with kind bit 3 is whole but not for the host: it is
-            // passed over, not searched.
-            if (!valid)
-                Rescan();
-            else
-                complete = (m_nKind & 0x08) == 0;
+            complete = EndFrame(byte);
             break;
-        }
         default:
             m_nState = 0;
             break;
     }
     if (s_nFrameIndex > kIndexLimit) s_nFrameIndex = 0;
     return complete;
+}
+
+bool CQuillmereNavFormat::EndFrame(std::uint8_t byte) {
+    bool valid = false;
+    if (byte == 0x0A) {
+        const int n = s_nFrameIndex;
+        std::uint8_t x = 0;
+        for (int i = 2; i <= n - 4; ++i) x ^= m_frame[static_cast<std::size_t>(i)];
+        valid = x == m_frame[static_cast<std::size_t>(n - 3)];
+        if (!valid) qCDebug(lcTrace, "Received Data %d, %d is wrong ?", m_chType1, m_chType2);
+    }
+    if (!valid) {
+        Rescan();
+        return false;
+    }
+    // A frame with kind bit 3 is whole but not for the host: it is passed
+    // over, not searched.
+    return (m_nKind & 0x08) == 0;
 }
 
 void CQuillmereNavFormat::DispatchFrame(IFrameHandler& handler) {

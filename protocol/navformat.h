@@ -58,6 +58,9 @@ public:
 
 private:
     bool Step(std::uint8_t byte);
+    // At the byte after CR, taken: true when the frame is whole, valid and
+    // for the host; a failed frame is searched again.
+    bool EndFrame(std::uint8_t byte);
     void Rescan();
 
     // A failed frame leaves at most 64 bytes to search again, and a call that
