@@ -28,6 +28,141 @@ std::string Quoted(const std::string& word) {
     return "'" + (word.size() > kShown ? word.substr(0, kShown) + "..." : word) + "'";
 }
 
+// One reading of the text: what it gave, and where each thing was first given.
+class ConfigReader {
+public:
+    explicit ConfigReader(std::vector<std::pair<int, std::string>>* errors) : m_errors(errors) {}
+
+    void Read(std::string_view text);
+    ImageConfig& Config() { return m_config; }
+
+private:
+    void Fail(std::string why) { m_errors->emplace_back(m_lineNo, std::move(why)); }
+    void Line(const std::string& line);
+    void Prefix(const std::string& key, const std::vector<std::string>& args);
+    void Fpga(const std::vector<std::string>& args);
+    void Cpu(const std::vector<std::string>& args);
+    // The "fpga=<id>" and "boot=<id>" words of a cpu row, from index 2 on.
+    void ImageIds(const std::vector<std::string>& args, int* fpgaId, int* bootId);
+
+    std::vector<std::pair<int, std::string>>* m_errors;
+    ImageConfig m_config;
+    std::map<std::string, int> m_partLines;  // where each part number was first given
+    int m_lineNo = 0;
+    // Where each was first given: a malformed one is reported once, not as
+    // missing too, and a second one is an error rather than the winner.
+    int m_familyLine = 0;
+    int m_seriesLine = 0;
+    bool m_cpuGiven = false;
+};
+
+void ConfigReader::Read(std::string_view text) {
+    // Invisible in an editor, and it would make the first word unknown.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) {
+        m_lineNo = 1;
+        Fail("begins with a byte-order mark; save the file as UTF-8 without one");
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    std::istringstream in{std::string(text)};
+    m_lineNo = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++m_lineNo;
+        Line(line);
+    }
+    m_lineNo = 0;
+    if (m_familyLine == 0) Fail("loader-family is required");
+    if (m_seriesLine == 0) Fail("series is required");
+    // Without one the update would restart the receiver into its loader
+    // only to find nothing to send.
+    if (!m_cpuGiven) Fail("no cpu row: the package serves no receiver");
+}
+
+void ConfigReader::Line(const std::string& text) {
+    std::string line = text;
+    if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    std::istringstream words(line);
+    std::string key;
+    if (!(words >> key)) return;
+    std::vector<std::string> args;
+    for (std::string w; words >> w;) args.push_back(w);
+    if (key == "loader-family" || key == "series")
+        Prefix(key, args);
+    else if (key == "fpga")
+        Fpga(args);
+    else if (key == "cpu")
+        Cpu(args);
+    else
+        Fail("unknown entry " + Quoted(key));
+}
+
+void ConfigReader::Prefix(const std::string& key, const std::vector<std::string>& args) {
+    const bool family = key == "loader-family";
+    int& first = family ? m_familyLine : m_seriesLine;
+    const std::size_t size = family ? 4 : 2;
+    if (first != 0)
+        Fail(key + " given twice (first on line " + std::to_string(first) + ")");
+    else if (args.size() != 1 || args[0].size() != size || !IsPartNumberText(args[0]))
+        Fail(key + " takes one " + std::to_string(size) + "-character prefix");
+    else
+        (family ? m_config.loaderFamily : m_config.seriesPrefix) = args[0];
+    if (first == 0) first = m_lineNo;
+}
+
+void ConfigReader::Fpga(const std::vector<std::string>& args) {
+    if (args.empty()) Fail("fpga takes prefixes");
+    for (const auto& p : args) {
+        if (p.size() < 5 || p.size() > 7 || !IsPartNumberText(p))
+            Fail("fpga prefix " + Quoted(p) + " is not 5 to 7 digits or capitals");
+        else
+            m_config.fpgaPrefixes.push_back(p);
+    }
+}
+
+void ConfigReader::Cpu(const std::vector<std::string>& args) {
+    m_cpuGiven = true;
+    if (args.size() < 2) {
+        Fail("cpu takes a 7-character part number and an id");
+        return;
+    }
+    const std::size_t before = m_errors->size();
+    const std::string& pn = args[0];
+    if (pn.size() != 7 || !IsPartNumberText(pn)) {
+        Fail("part number " + Quoted(pn) + " is not 7 digits or capitals");
+    } else if (auto [at, fresh] = m_partLines.emplace(pn, m_lineNo); !fresh) {
+        Fail("part number " + pn + " given twice (first on line " + std::to_string(at->second) +
+             ")");
+    }
+    const int cpuId = ParseImageId(args[1]);
+    if (cpuId == 0) Fail("image id " + Quoted(args[1]) + " must be 1..65535");
+    int fpgaId = 0;
+    int bootId = 0;
+    ImageIds(args, &fpgaId, &bootId);
+    if (m_errors->size() != before) return;
+    m_config.cpuRows.emplace_back(pn, cpuId);
+    if (fpgaId > 0) m_config.fpgaRows.emplace_back(pn, fpgaId);
+    if (bootId > 0) m_config.bootRows.emplace_back(pn, bootId);
+}
+
+void ConfigReader::ImageIds(const std::vector<std::string>& args, int* fpgaId, int* bootId) {
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& w = args[i];
+        const bool isFpga = StartsWith(w, "fpga=");
+        if (!isFpga && !StartsWith(w, "boot=")) {
+            Fail(Quoted(w) + " is neither fpga=<id> nor boot=<id>");
+            continue;
+        }
+        int& slot = isFpga ? *fpgaId : *bootId;
+        const std::string name = isFpga ? "fpga=" : "boot=";
+        if (slot != 0) {
+            Fail(name + " given twice");
+        } else if ((slot = ParseImageId(std::string_view(w).substr(5))) == 0) {
+            slot = -1;  // a second one is still "given twice"
+            Fail(name + " image id " + Quoted(w.substr(5)) + " must be 1..65535");
+        }
+    }
+}
+
 }  // namespace
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -36,102 +171,10 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool ParseImageConfig(std::string_view text, ImageConfig* config,
                       std::vector<std::pair<int, std::string>>* errors) {
-    ImageConfig c;
     errors->clear();
-    std::map<std::string, int> partLines;  // where each part number was first given
-    std::string line;
-    int lineNo = 0;
-    // Where each was first given: a malformed one is reported once, not as
-    // missing too, and a second one is an error rather than the winner.
-    int familyLine = 0;
-    int seriesLine = 0;
-    bool cpuGiven = false;
-    auto fail = [&](std::string why) { errors->emplace_back(lineNo, std::move(why)); };
-    // Invisible in an editor, and it would make the first word unknown.
-    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-    if (text.starts_with(kByteOrderMark)) {
-        lineNo = 1;
-        fail("begins with a byte-order mark; save the file as UTF-8 without one");
-        lineNo = 0;
-        text.remove_prefix(kByteOrderMark.size());
-    }
-    std::istringstream in{std::string(text)};
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-        std::istringstream words(line);
-        std::string key;
-        if (!(words >> key)) continue;
-        std::vector<std::string> args;
-        for (std::string w; words >> w;) args.push_back(w);
-        if (key == "loader-family" || key == "series") {
-            const bool family = key == "loader-family";
-            int& first = family ? familyLine : seriesLine;
-            const std::size_t size = family ? 4 : 2;
-            if (first != 0)
-                fail(key + " given twice (first on line " + std::to_string(first) + ")");
-            else if (args.size() != 1 || args[0].size() != size || !IsPartNumberText(args[0]))
-                fail(key + " takes one " + std::to_string(size) + "-character prefix");
-            else
-                (family ? c.loaderFamily : c.seriesPrefix) = args[0];
-            if (first == 0) first = lineNo;
-        } else if (key == "fpga") {
-            if (args.empty()) fail("fpga takes prefixes");
-            for (const auto& p : args) {
-                if (p.size() < 5 || p.size() > 7 || !IsPartNumberText(p))
-                    fail("fpga prefix " + Quoted(p) + " is not 5 to 7 digits or capitals");
-                else
-                    c.fpgaPrefixes.push_back(p);
-            }
-        } else if (key == "cpu") {
-            cpuGiven = true;
-            if (args.size() < 2) {
-                fail("cpu takes a 7-character part number and an id");
-                continue;
-            }
-            const std::size_t before = errors->size();
-            const std::string& pn = args[0];
-            if (pn.size() != 7 || !IsPartNumberText(pn)) {
-                fail("part number " + Quoted(pn) + " is not 7 digits or capitals");
-            } else if (auto [at, fresh] = partLines.emplace(pn, lineNo); !fresh) {
-                fail("part number " + pn + " given twice (first on line " +
-                     std::to_string(at->second) + ")");
-            }
-            const int cpuId = ParseImageId(args[1]);
-            if (cpuId == 0) fail("image id " + Quoted(args[1]) + " must be 1..65535");
-            int fpgaId = 0;
-            int bootId = 0;
-            for (std::size_t i = 2; i < args.size(); ++i) {
-                const std::string& w = args[i];
-                const bool isFpga = StartsWith(w, "fpga=");
-                if (!isFpga && !StartsWith(w, "boot=")) {
-                    fail(Quoted(w) + " is neither fpga=<id> nor boot=<id>");
-                    continue;
-                }
-                int& slot = isFpga ? fpgaId : bootId;
-                const std::string name = isFpga ? "fpga=" : "boot=";
-                if (slot != 0) {
-                    fail(name + " given twice");
-                } else if ((slot = ParseImageId(std::string_view(w).substr(5))) == 0) {
-                    slot = -1;  // a second one is still "given twice"
-                    fail(name + " image id " + Quoted(w.substr(5)) + " must be 1..65535");
-                }
-            }
-            if (errors->size() != before) continue;
-            c.cpuRows.emplace_back(pn, cpuId);
-            if (fpgaId > 0) c.fpgaRows.emplace_back(pn, fpgaId);
-            if (bootId > 0) c.bootRows.emplace_back(pn, bootId);
-        } else {
-            fail("unknown entry " + Quoted(key));
-        }
-    }
-    lineNo = 0;
-    if (familyLine == 0) fail("loader-family is required");
-    if (seriesLine == 0) fail("series is required");
-    // Without one the update would restart the receiver into its loader
-    // only to find nothing to send.
-    if (!cpuGiven) fail("no cpu row: the package serves no receiver");
-    *config = std::move(c);
+    ConfigReader reader(errors);
+    reader.Read(text);
+    *config = std::move(reader.Config());
     return errors->empty();
 }
 
