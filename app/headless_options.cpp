@@ -17,137 +17,153 @@ bool ToBoundedInt(const QString& text, int low, int high, int* value) {
     return true;
 }
 
-}  // namespace
-
-bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error) {
+// The options `--headless` takes, on their parser.
+struct HeadlessCommandLine {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption headless(QStringLiteral("headless"));
-    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
-    const QCommandLineOption usb(QStringLiteral("usb"));
-    const QCommandLineOption manual(QStringLiteral("manual-restart"));
-    const QCommandLineOption baud(QStringLiteral("baud-115200"));
-    const QCommandLineOption boot(QStringLiteral("boot"), {}, QStringLiteral("ANSWER"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
-    const QCommandLineOption completion(QStringLiteral("completion-timeout"), {},
-                                        QStringLiteral("SECONDS"));
-    const QCommandLineOption restarts(QStringLiteral("max-restarts"), {}, QStringLiteral("N"));
-    const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"), {}, QStringLiteral("PACKAGE"));
-    const QCommandLineOption check(QStringLiteral("check"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({headless, port, usb, manual, baud, boot, timeout, completion, restarts, log,
-                       firmware, check, help, version});
-    parser.addPositionalArgument(QStringLiteral("PORT"), {});
+    const QCommandLineOption headless{QStringLiteral("headless")};
+    const QCommandLineOption port{QStringLiteral("port"), {}, QStringLiteral("PORT")};
+    const QCommandLineOption usb{QStringLiteral("usb")};
+    const QCommandLineOption manual{QStringLiteral("manual-restart")};
+    const QCommandLineOption baud{QStringLiteral("baud-115200")};
+    const QCommandLineOption boot{QStringLiteral("boot"), {}, QStringLiteral("ANSWER")};
+    const QCommandLineOption timeout{QStringLiteral("timeout"), {}, QStringLiteral("SECONDS")};
+    const QCommandLineOption completion{
+        QStringLiteral("completion-timeout"), {}, QStringLiteral("SECONDS")};
+    const QCommandLineOption restarts{QStringLiteral("max-restarts"), {}, QStringLiteral("N")};
+    const QCommandLineOption log{QStringLiteral("log"), {}, QStringLiteral("FILE")};
+    const QCommandLineOption firmware{QStringLiteral("firmware"), {}, QStringLiteral("PACKAGE")};
+    const QCommandLineOption check{QStringLiteral("check")};
+    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    const QCommandLineOption version{QStringLiteral("version")};
 
-    if (!parser.parse(args)) {
-        *error = parser.errorText();
-        return false;
+    HeadlessCommandLine() {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({headless, port, usb, manual, baud, boot, timeout, completion, restarts,
+                           log, firmware, check, help, version});
+        parser.addPositionalArgument(QStringLiteral("PORT"), {});
     }
-    HeadlessOptions o;
-    o.help = parser.isSet(help);
-    o.version = parser.isSet(version);
-    if (o.help || o.version) {
-        *options = o;
-        return true;
-    }
+};
 
+// --firmware and --check.
+bool ReadPackage(const HeadlessCommandLine& c, HeadlessOptions* o, QString* error) {
     // A missing --firmware is not a bad command line: the run says which
     // package to give and ends with its own status.
-    const QStringList firmwares = parser.values(firmware);
+    const QStringList firmwares = c.parser.values(c.firmware);
     if (firmwares.size() > 1) {
         *error = QStringLiteral("more than one --firmware given");
         return false;
     }
     if (!firmwares.isEmpty()) {
-        o.firmware = firmwares.front();
-        if (o.firmware.isEmpty()) {
+        o->firmware = firmwares.front();
+        if (o->firmware.isEmpty()) {
             *error = QStringLiteral("--firmware needs a folder, a package name or builtin");
             return false;
         }
     }
-    o.check = parser.isSet(check);
-    if (o.check && o.firmware.isEmpty()) {
+    o->check = c.parser.isSet(c.check);
+    if (o->check && o->firmware.isEmpty()) {
         *error =
             QStringLiteral("--check needs --firmware DIR, --firmware NAME or --firmware builtin");
         return false;
     }
+    return true;
+}
 
-    QStringList ports = parser.positionalArguments();
-    if (parser.isSet(port)) ports += parser.values(port);
-    o.link.m_bUsb = parser.isSet(usb);
+// The port, given as an argument or with --port, or --usb.
+bool ReadPort(const HeadlessCommandLine& c, HeadlessOptions* o, QString* error) {
+    QStringList ports = c.parser.positionalArguments();
+    if (c.parser.isSet(c.port)) ports += c.parser.values(c.port);
+    o->link.m_bUsb = c.parser.isSet(c.usb);
     if (ports.size() > 1) {
         *error = QStringLiteral("more than one port given: %1").arg(ports.join(QLatin1Char(' ')));
         return false;
     }
-    if (o.link.m_bUsb && !ports.isEmpty()) {
+    if (o->link.m_bUsb && !ports.isEmpty()) {
         *error = QStringLiteral("give either a serial port or --usb, not both");
         return false;
     }
-    if (!o.link.m_bUsb && !(o.check && ports.isEmpty())) {
-        if (ports.isEmpty()) {
-            *error = QStringLiteral("no port given (e.g. COM5, 5, /dev/ttyUSB0, or --usb)");
-            return false;
-        }
-        const QString& text = ports.front();
-        if (text.startsWith(QLatin1Char('/'))) {
-            o.device = text.toLocal8Bit().toStdString();
-        } else {
-            o.link.m_nComPort = static_cast<int>(ParseComNumber(text));
-            if (o.link.m_nComPort == 0) {
-                *error = QStringLiteral(
-                             "not a port: %1 (give COM1..COM256, 1..256 or a device path such as "
-                             "/dev/ttyUSB0)")
-                             .arg(text);
-                return false;
-            }
-        }
+    if (o->link.m_bUsb || (o->check && ports.isEmpty())) return true;
+    if (ports.isEmpty()) {
+        *error = QStringLiteral("no port given (e.g. COM5, 5, /dev/ttyUSB0, or --usb)");
+        return false;
     }
+    const QString& text = ports.front();
+    if (text.startsWith(QLatin1Char('/'))) {
+        o->device = text.toLocal8Bit().toStdString();
+        return true;
+    }
+    o->link.m_nComPort = static_cast<int>(ParseComNumber(text));
+    if (o->link.m_nComPort == 0) {
+        *error = QStringLiteral(
+                     "not a port: %1 (give COM1..COM256, 1..256 or a device path such as "
+                     "/dev/ttyUSB0)")
+                     .arg(text);
+        return false;
+    }
+    return true;
+}
 
-    o.link.m_bManualUpdate = parser.isSet(manual);
-    o.link.m_bBaudrate115200 = parser.isSet(baud);
+// A number option from low to high; takes says what it takes, with the
+// high bound as %1 and the text given as %2.
+bool ReadNumber(const HeadlessCommandLine& c, const QCommandLineOption& option, int low, int high,
+                const QString& takes, int* value, QString* error) {
+    if (!c.parser.isSet(option) || ToBoundedInt(c.parser.value(option), low, high, value))
+        return true;
+    *error = takes.arg(high).arg(c.parser.value(option));
+    return false;
+}
+
+// How the run goes: the restart, the boot answer, the time-outs, the log.
+bool ReadRun(const HeadlessCommandLine& c, HeadlessOptions* o, QString* error) {
+    o->link.m_bManualUpdate = c.parser.isSet(c.manual);
+    o->link.m_bBaudrate115200 = c.parser.isSet(c.baud);
     // As in Link Setup, the loader speed option belongs to the manual restart.
-    if (o.link.m_bBaudrate115200 && !o.link.m_bManualUpdate) {
+    if (o->link.m_bBaudrate115200 && !o->link.m_bManualUpdate) {
         *error = QStringLiteral("--baud-115200 goes with --manual-restart");
         return false;
     }
-    if (parser.isSet(boot)) {
-        const QString answer = parser.value(boot).toLower();
+    if (c.parser.isSet(c.boot)) {
+        const QString answer = c.parser.value(c.boot).toLower();
         if (answer != QLatin1String("yes") && answer != QLatin1String("no")) {
-            *error = QStringLiteral("--boot takes yes or no, not %1").arg(parser.value(boot));
+            *error = QStringLiteral("--boot takes yes or no, not %1").arg(c.parser.value(c.boot));
             return false;
         }
-        o.bootAnswer = answer == QLatin1String("yes");
+        o->bootAnswer = answer == QLatin1String("yes");
     }
-    if (parser.isSet(timeout) &&
-        !ToBoundedInt(parser.value(timeout), 1, kMaxTimeoutSeconds, &o.timeoutSeconds)) {
-        *error = QStringLiteral("--timeout takes whole seconds from 1 to %1, not %2")
-                     .arg(kMaxTimeoutSeconds)
-                     .arg(parser.value(timeout));
+    if (!ReadNumber(c, c.timeout, 1, kMaxTimeoutSeconds,
+                    QStringLiteral("--timeout takes whole seconds from 1 to %1, not %2"),
+                    &o->timeoutSeconds, error) ||
+        !ReadNumber(c, c.completion, 1, kMaxTimeoutSeconds,
+                    QStringLiteral("--completion-timeout takes whole seconds from 1 to %1, not %2"),
+                    &o->completionTimeoutSeconds, error) ||
+        !ReadNumber(c, c.restarts, 0, kMaxRestartsLimit,
+                    QStringLiteral("--max-restarts takes a number from 0 to %1, not %2"),
+                    &o->maxRestarts, error))
         return false;
-    }
-    if (parser.isSet(completion) && !ToBoundedInt(parser.value(completion), 1, kMaxTimeoutSeconds,
-                                                  &o.completionTimeoutSeconds)) {
-        *error = QStringLiteral("--completion-timeout takes whole seconds from 1 to %1, not %2")
-                     .arg(kMaxTimeoutSeconds)
-                     .arg(parser.value(completion));
-        return false;
-    }
-    if (parser.isSet(restarts) &&
-        !ToBoundedInt(parser.value(restarts), 0, kMaxRestartsLimit, &o.maxRestarts)) {
-        *error = QStringLiteral("--max-restarts takes a number from 0 to %1, not %2")
-                     .arg(kMaxRestartsLimit)
-                     .arg(parser.value(restarts));
-        return false;
-    }
-    if (parser.isSet(log)) {
-        o.logFile = parser.value(log);
-        if (o.logFile.isEmpty()) {
+    if (c.parser.isSet(c.log)) {
+        o->logFile = c.parser.value(c.log);
+        if (o->logFile.isEmpty()) {
             *error = QStringLiteral("--log needs a file name");
             return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, QString* error) {
+    HeadlessCommandLine c;
+    if (!c.parser.parse(args)) {
+        *error = c.parser.errorText();
+        return false;
+    }
+    HeadlessOptions o;
+    o.help = c.parser.isSet(c.help);
+    o.version = c.parser.isSet(c.version);
+    if (!o.help && !o.version &&
+        !(ReadPackage(c, &o, error) && ReadPort(c, &o, error) && ReadRun(c, &o, error)))
+        return false;
     *options = o;
     return true;
 }
