@@ -47,6 +47,74 @@ std::map<int, std::pair<std::string, double>> ThreadCpu() {
     return threads;
 }
 
+// The block phase, from the first block's address line to the last block:
+// its time, each block's round trip, and the CPU spent meanwhile.
+struct BlockPhase {
+    QElapsedTimer blockClock;
+    std::vector<double> blockUs;
+    double start = 0, end = 0, cpuStart = 0, cpuEnd = 0, uiStart = 0, uiEnd = 0;
+    std::map<int, std::pair<std::string, double>> threadsStart, threadsEnd;
+    int blocks = 0;
+    bool inBlocks = false;
+
+    void Block(const QElapsedTimer& clock) {
+        if (!inBlocks) {
+            inBlocks = true;
+            start = clock.nsecsElapsed() / 1e9;
+            cpuStart = CpuSeconds(RUSAGE_SELF);
+            uiStart = CpuSeconds(RUSAGE_THREAD);
+            threadsStart = ThreadCpu();
+        } else {
+            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
+        }
+        blockClock.restart();
+        ++blocks;
+    }
+    void End(const QElapsedTimer& clock) {
+        inBlocks = false;
+        end = clock.nsecsElapsed() / 1e9;
+        cpuEnd = CpuSeconds(RUSAGE_SELF);
+        uiEnd = CpuSeconds(RUSAGE_THREAD);
+        threadsEnd = ThreadCpu();
+    }
+};
+
+void PrintFigures(BlockPhase& p, double total, std::size_t imageSize, bool equal,
+                  const qsim::SimStats& stats) {
+    const double phase = p.end - p.start;
+    std::printf("full update of the carried image (%zu bytes) over emulated USB\n", imageSize);
+    std::printf("  received byte-identical:        %s\n", equal ? "yes" : "NO");
+    std::printf("  blocks (data + checksum):       %d + %d\n", stats.cpuBlocks,
+                stats.checksumBlocks);
+    std::printf("  total, Update to Completed!:    %.2f s\n", total);
+    std::printf("  block phase:                    %.2f s (%.0f blocks/s)\n", phase,
+                p.blocks / phase);
+    std::printf("  block round trip median:        %.0f us\n", Percentile(p.blockUs, 0.5));
+    // The receiver's and the emulated bus's threads name themselves; every
+    // other thread is the updater's (the engine's and the link's).
+    const int mainTid = static_cast<int>(gettid());
+    double updater = 0;
+    std::map<std::string, double> byName;
+    for (const auto& [tid, named] : p.threadsEnd) {
+        const auto before = p.threadsStart.find(tid);
+        const double spent =
+            named.second - (before == p.threadsStart.end() ? 0 : before->second.second);
+        const bool theirs = named.first == "receiver-sim" || named.first == "fake-usb-bus";
+        if (!theirs) updater += spent;
+        byName[theirs           ? named.first
+               : tid == mainTid ? "updater: engine"
+                                : "updater: link"] += spent;
+    }
+    std::printf("  host CPU per block, updater:    %.1f us (engine thread %.1f us)\n",
+                updater / p.blocks * 1e6, (p.uiEnd - p.uiStart) / p.blocks * 1e6);
+    std::printf("  CPU per block, whole process:   %.1f us\n",
+                (p.cpuEnd - p.cpuStart) / p.blocks * 1e6);
+    for (const auto& [name, spent] : byName) {
+        std::printf("    %-28s %8.1f us\n", name.c_str(), spent / p.blocks * 1e6);
+    }
+    std::printf("  peak RSS:                       %.1f MiB\n", PeakRssKiB() / 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,35 +143,12 @@ int main(int argc, char** argv) {
     usb.m_bUsb = true;
     engine.SetLinkChoice(usb);
 
-    QElapsedTimer clock, blockClock;
-    std::vector<double> blockUs;
-    double phaseStart = 0, phaseEnd = 0, cpuStart = 0, cpuEnd = 0, uiStart = 0, uiEnd = 0;
-    std::map<int, std::pair<std::string, double>> threadsStart, threadsEnd;
-    int blocks = 0;
-    bool inBlocks = false;
-    const int mainTid = static_cast<int>(gettid());
-
+    QElapsedTimer clock;
+    BlockPhase blocks;
     OnEvent<ev::BlockSent>(engine, &app, [&](const ev::BlockSent& sent) {
-        if (sent.first) return;
-        if (!inBlocks) {
-            inBlocks = true;
-            phaseStart = clock.nsecsElapsed() / 1e9;
-            cpuStart = CpuSeconds(RUSAGE_SELF);
-            uiStart = CpuSeconds(RUSAGE_THREAD);
-            threadsStart = ThreadCpu();
-        } else {
-            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
-        }
-        blockClock.restart();
-        ++blocks;
+        if (!sent.first) blocks.Block(clock);
     });
-    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) {
-        inBlocks = false;
-        phaseEnd = clock.nsecsElapsed() / 1e9;
-        cpuEnd = CpuSeconds(RUSAGE_SELF);
-        uiEnd = CpuSeconds(RUSAGE_THREAD);
-        threadsEnd = ThreadCpu();
-    });
+    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) { blocks.End(clock); });
     double total = 0;
     OnEvent<ev::Finished>(engine, &app, [&](const ev::Finished& finished) {
         total = clock.nsecsElapsed() / 1e9;
@@ -130,36 +175,6 @@ int main(int argc, char** argv) {
     const ImageBytes image = store.Find("CPU", static_cast<std::uint16_t>(id));
     const qsim::ImageCheck check =
         receiver.Sim().CheckImage(0, std::vector<std::uint8_t>(image.begin(), image.end()));
-    const qsim::SimStats stats = receiver.Sim().Stats();
-    const double phase = phaseEnd - phaseStart;
-    std::printf("full update of the carried image (%zu bytes) over emulated USB\n", image.size());
-    std::printf("  received byte-identical:        %s\n", check.equal ? "yes" : "NO");
-    std::printf("  blocks (data + checksum):       %d + %d\n", stats.cpuBlocks,
-                stats.checksumBlocks);
-    std::printf("  total, Update to Completed!:    %.2f s\n", total);
-    std::printf("  block phase:                    %.2f s (%.0f blocks/s)\n", phase,
-                blocks / phase);
-    std::printf("  block round trip median:        %.0f us\n", Percentile(blockUs, 0.5));
-    // The receiver's and the emulated bus's threads name themselves; every
-    // other thread is the updater's (the engine's and the link's).
-    double updater = 0;
-    std::map<std::string, double> byName;
-    for (const auto& [tid, named] : threadsEnd) {
-        const auto before = threadsStart.find(tid);
-        const double spent =
-            named.second - (before == threadsStart.end() ? 0 : before->second.second);
-        const bool theirs = named.first == "receiver-sim" || named.first == "fake-usb-bus";
-        if (!theirs) updater += spent;
-        byName[theirs           ? named.first
-               : tid == mainTid ? "updater: engine"
-                                : "updater: link"] += spent;
-    }
-    std::printf("  host CPU per block, updater:    %.1f us (engine thread %.1f us)\n",
-                updater / blocks * 1e6, (uiEnd - uiStart) / blocks * 1e6);
-    std::printf("  CPU per block, whole process:   %.1f us\n", (cpuEnd - cpuStart) / blocks * 1e6);
-    for (const auto& [name, spent] : byName) {
-        std::printf("    %-28s %8.1f us\n", name.c_str(), spent / blocks * 1e6);
-    }
-    std::printf("  peak RSS:                       %.1f MiB\n", PeakRssKiB() / 1024.0);
+    PrintFigures(blocks, total, image.size(), check.equal, receiver.Sim().Stats());
     return check.equal ? 0 : 1;
 }
