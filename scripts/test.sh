@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The whole test suite from a fresh clone: installs what is missing, then
-# builds and tests three times: a plain build, an ASan+UBSan build, and the
-# threaded link code under TSan. As root (or with sudo) it also builds the
+# The whole test suite from a fresh clone: installs what is missing, checks
+# the sizes of files and functions (scripts/sizes.sh), then builds and tests
+# three times: a plain build, an ASan+UBSan build, and the threaded link
+# code under TSan. As root (or with sudo) it also builds the
 # Debian packages, installs, tries and purges them (scripts/package-test.sh;
 # QUORVEX_SKIP_PACKAGES=1 leaves that out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+
+echo "== sizes"
+scripts/sizes.sh
 
 jobs=$(nproc)
 # run DIR [cmake options...] [--target T...]: configure and build.
