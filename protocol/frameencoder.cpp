@@ -91,19 +91,15 @@ EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind) {
 EncodedFrame EncodeBlockFrame(std::uint8_t kind, std::uint32_t b2, std::uint32_t offset,
                               const std::uint8_t* block) {
     EncodedFrame f;
-    const std::uint8_t head[] = {kDollar,
-                                 kDollar,
-                                 'S',
-                                 'X',
-                                 kind,
-                                 kBlockPayload,
-                                 0,
-                                 0,
-                                 static_cast<std::uint8_t>(b2),
-                                 static_cast<std::uint8_t>(offset >> 8),
-                                 static_cast<std::uint8_t>(offset)};
-    std::copy(std::begin(head), std::end(head), f.bytes.begin());
-    std::copy_n(block, kBlockSize, f.bytes.begin() + sizeof head);
+    auto& out = f.bytes;
+    out[0] = out[1] = kDollar;
+    out[2] = 'S';
+    out[3] = 'X';
+    // B0 and B1 (offsets 6 and 7) stay 0.
+    out[8] = static_cast<std::uint8_t>(b2);
+    out[9] = static_cast<std::uint8_t>(offset >> 8);
+    out[10] = static_cast<std::uint8_t>(offset);
+    std::copy_n(block, kBlockSize, out.begin() + 11);
     CloseFrame(f, kind, 6 + kBlockPayload);
     return f;
 }

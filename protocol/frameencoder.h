@@ -14,8 +14,8 @@ struct EncodedFrame {
     const std::uint8_t* data() const { return bytes.data(); }
 };
 
-// Encodes a text command ("SS, B49,B54,", "AT", "SX, B0, ..." with B/W/L/S
-// tokens) into a frame with the given kind byte.
+// Encodes a text command ("SS, B49,B54,", "AT": two type letters, then
+// B/W/L/S tokens) into a frame with the given kind byte.
 EncodedFrame EncodeCommand(std::string_view text, std::uint8_t kind);
 
 // The "SX" frame of one 128-byte block: header bytes 0, 0, b2, offset >> 8
