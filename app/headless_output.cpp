@@ -3,15 +3,11 @@
 #include <QFile>
 #include <QStringList>
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 #include "engineclock.h"
-#include "imagetable.h"
-#include "textescape.h"
 
 namespace {
 
@@ -159,90 +155,4 @@ void CHeadlessOutput::FlashWrite(std::int64_t waitedMs) {
     if (!m_terminal) return;
     Write(m_out, QStringLiteral("\r\x1b[K") + text.left(m_columns - 1));
     m_live = true;
-}
-
-QString PackageSummary(const FirmwarePackage& package,
-                       const std::vector<PackageProblem>& problems) {
-    const ImageConfig& config = package.config;
-    QStringList lines;
-    auto field = [&](const char* label, const QString& value) {
-        lines << QStringLiteral("%1 %2").arg(QLatin1String(label), -14).arg(value);
-    };
-    auto shown = [](const std::string& text) {
-        return QString::fromStdString(EscapedForDisplay(text));
-    };
-    field("Package:", shown(package.name));
-    field("Folder:",
-          package.builtin ? QStringLiteral("(built into the program)") : shown(package.folder));
-    field("Loader family:", QString::fromStdString(config.loaderFamily));
-    field("Series:", QString::fromStdString(config.seriesPrefix));
-    QStringList fpga;
-    for (const std::string& prefix : config.fpgaPrefixes) fpga << QString::fromStdString(prefix);
-    field("FPGA prefixes:", fpga.isEmpty() ? QStringLiteral("none") : fpga.join(QLatin1Char(' ')));
-
-    // The ids a row names, as the engine will look them up.
-    CImageTable table;
-    table.BuildImageTable(config);
-    std::vector<std::array<QString, 4>> rows{{QStringLiteral("Part number"),
-                                              QStringLiteral("Image"), QStringLiteral("Size"),
-                                              QStringLiteral("SHA-256")}};
-    auto held = [&](const char* type, int id) {
-        return std::find_if(package.images.begin(), package.images.end(),
-                            [&](const PackageImage& i) {
-                                return i.type == type && i.id == static_cast<std::uint16_t>(id);
-                            });
-    };
-    auto addRow = [&](const std::string& partNumber, const char* type, int id) {
-        const auto found = held(type, id);
-        if (id <= 0 || found == package.images.end()) return;
-        rows.push_back({QString::fromStdString(partNumber), QString::fromStdString(found->file),
-                        QString::number(static_cast<qulonglong>(found->size)),
-                        QString::fromStdString(found->sha256)});
-    };
-    // A part number is served when its CPU image is here. A folder package
-    // holds every image its rows name or is refused; the built-in table
-    // names images only the maker's packages hold.
-    std::size_t served = 0;
-    for (const auto& [partNumber, cpuId] : config.cpuRows) {
-        if (held("CPU", cpuId) == package.images.end()) continue;
-        ++served;
-        addRow(partNumber, "CPU", cpuId);
-        addRow(partNumber, "FPGA", table.GetFpgaImage(partNumber));
-        addRow(partNumber, "BOOT", table.GetBootImage(partNumber));
-    }
-    std::array<qsizetype, 4> width{};
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
-    lines << QString();
-    for (const auto& row : rows) {
-        lines << (row[0].leftJustified(width[0]) + QStringLiteral("  ") +
-                  row[1].leftJustified(width[1]) + QStringLiteral("  ") +
-                  row[2].rightJustified(width[2]) + QStringLiteral("  ") + row[3]);
-    }
-    if (const std::size_t other = config.cpuRows.size() - served; other > 0) {
-        lines << QString();
-        lines << QStringLiteral(
-                     "The other %1 part numbers of its table name images it does not "
-                     "hold; they get no update from it.")
-                     .arg(other);
-    }
-
-    std::vector<PackageProblem> warnings;
-    std::copy_if(
-        problems.begin(), problems.end(), std::back_inserter(warnings),
-        [](const PackageProblem& p) { return p.severity == PackageProblem::Severity::Warning; });
-    if (!warnings.empty()) lines << QString();
-    for (const std::string& line : DescribeProblems(warnings))
-        lines << QString::fromStdString(line);
-    lines << QString();
-    auto count = [](std::size_t n, const char* what) {
-        return QStringLiteral("%1 %2%3")
-            .arg(n)
-            .arg(QLatin1String(what))
-            .arg(n == 1 ? QString() : QStringLiteral("s"));
-    };
-    lines << QStringLiteral("Valid: %1, %2, %3.")
-                 .arg(count(served, "part number"), count(package.images.size(), "image"),
-                      count(warnings.size(), "warning"));
-    return lines.join(QLatin1Char('\n'));
 }

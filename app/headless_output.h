@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "firmwarepackage.h"
 #include "progressfigures.h"
 
 // Where a headless run writes what the window would show. Message-list lines
@@ -55,10 +54,3 @@ private:
     int m_waitStep = -1;  // half minutes of the flash write printed in the plain sinks
     QElapsedTimer m_redrawClock;
 };
-
-// What --check prints for a usable package: its name and folder, the
-// prefixes, one table row per image each part number it serves is given
-// (part number, image file, size, SHA-256; columns aligned), how many part
-// numbers of its table it does not serve, then the warnings among problems
-// (a screenful at most). Lines joined by '\n', no trailing one.
-QString PackageSummary(const FirmwarePackage& package, const std::vector<PackageProblem>& problems);

@@ -9,6 +9,7 @@
 #include "firmware.h"
 #include "headless_output.h"
 #include "linkfactory.h"
+#include "packagesummary.h"
 #include "portnames.h"
 #include "settings.h"
 #include "textescape.h"

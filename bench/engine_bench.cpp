@@ -31,21 +31,90 @@ using BenchApplication = QApplication;
 using BenchApplication = QCoreApplication;
 #endif
 
+namespace {
+
+// The simulator in its own process; the device path it serves, or "".
+std::string StartSimulator(int argc, char** argv, QProcess& sim) {
+    QStringList simArguments{QStringLiteral("--quiet")};
+    for (int i = 2; i < argc; ++i) simArguments << QString::fromLocal8Bit(argv[i]);
+    sim.start(QString::fromLocal8Bit(argv[1]), simArguments);
+    if (!sim.waitForReadyRead(5000)) return {};
+    return QString::fromLocal8Bit(sim.readLine()).trimmed().toStdString();
+}
+
+// The block phase: each block's round trip, the CPU spent, and how late a
+// 10 ms timer on the UI thread fires while blocks go out.
+struct BlockPhase {
+    std::vector<double> blockUs;
+    QElapsedTimer blockClock, lateClock;
+    QTimer probe;
+    double start = 0, end = 0, cpuStart = 0, cpuEnd = 0, worstLateMs = 0;
+    int blocks = 0;
+    bool inBlocks = false;
+
+    BlockPhase() {
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(10);
+        QObject::connect(&probe, &QTimer::timeout, [this] {
+            if (inBlocks)
+                worstLateMs = std::max(worstLateMs, lateClock.nsecsElapsed() / 1e6 - 10.0);
+            lateClock.restart();
+        });
+    }
+    void Block(const QElapsedTimer& clock) {
+        if (!inBlocks) {
+            inBlocks = true;
+            start = clock.nsecsElapsed() / 1e9;
+            cpuStart = CpuSeconds();
+            lateClock.restart();
+            probe.start();
+        } else {
+            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
+        }
+        blockClock.restart();
+        ++blocks;
+    }
+    void End(const QElapsedTimer& clock) {
+        inBlocks = false;
+        probe.stop();
+        end = clock.nsecsElapsed() / 1e9;
+        cpuEnd = CpuSeconds();
+    }
+};
+
+void PrintFigures(const BlockPhase& p, double total, const char* face) {
+    const double phase = p.end - p.start;
+    const double medianUs = Percentile(p.blockUs, 0.5);
+    const double wireMs = 152.0 * 10.0 / 115200.0 * 1000.0;
+    std::printf("full update of the carried image (2937712 bytes, %d block frames), %s\n",
+                p.blocks + 1, face);
+    std::printf("  total, Update to Completed!:   %.2f s\n", total);
+    std::printf("  block phase:                   %.2f s\n", phase);
+    std::printf("  blocks per second:             %.0f\n", p.blocks / phase);
+    std::printf("  block round trip median / p99: %.0f / %.0f us\n", medianUs,
+                Percentile(p.blockUs, 0.99));
+    std::printf("  updater CPU per block:         %.1f us\n",
+                (p.cpuEnd - p.cpuStart) / p.blocks * 1e6);
+    std::printf("  peak RSS:                      %.1f MiB\n", PeakRssKiB() / 1024.0);
+    std::printf("  per-block time / wire time:    %.4f (wire: %.2f ms per block at 115200)\n",
+                medianUs / 1000.0 / wireMs, wireMs);
+    std::printf("  worst 10 ms timer lateness:    %.1f ms\n", p.worstLateMs);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     BenchApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PATH-TO-receiver-sim [SIM-OPTION...]\n", argv[0]);
         return 2;
     }
-    QStringList simArguments{QStringLiteral("--quiet")};
-    for (int i = 2; i < argc; ++i) simArguments << QString::fromLocal8Bit(argv[i]);
     QProcess sim;
-    sim.start(QString::fromLocal8Bit(argv[1]), simArguments);
-    if (!sim.waitForReadyRead(5000)) {
+    const std::string device = StartSimulator(argc, argv, sim);
+    if (device.empty()) {
         std::fprintf(stderr, "receiver-sim did not start\n");
         return 1;
     }
-    const std::string device = QString::fromLocal8Bit(sim.readLine()).trimmed().toStdString();
     auto serialLink = [device](const CLinkChoice& choice) -> std::unique_ptr<ILink> {
         return std::make_unique<CSerialLink>(
             SerialLinkSettings{static_cast<unsigned>(choice.m_nComPort), device, true});
@@ -65,41 +134,12 @@ int main(int argc, char** argv) {
     const char* face = "engine alone";
 #endif
 
-    std::vector<double> blockUs;
-    QElapsedTimer clock, blockClock, lateClock;
-    double blockPhaseStart = 0, blockPhaseEnd = 0, cpuStart = 0, cpuEnd = 0;
-    double worstLateMs = 0;
-    int blocks = 0;
-    bool inBlocks = false;
-
-    // A 10 ms timer on the UI thread: how late does it fire while blocks go out?
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(10);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (inBlocks) worstLateMs = std::max(worstLateMs, lateClock.nsecsElapsed() / 1e6 - 10.0);
-        lateClock.restart();
-    });
+    QElapsedTimer clock;
+    BlockPhase blocks;
     OnEvent<ev::BlockSent>(engine, &app, [&](const ev::BlockSent& sent) {
-        if (sent.first) return;
-        if (!inBlocks) {
-            inBlocks = true;
-            blockPhaseStart = clock.nsecsElapsed() / 1e9;
-            cpuStart = CpuSeconds();
-            lateClock.restart();
-            probe.start();
-        } else {
-            blockUs.push_back(blockClock.nsecsElapsed() / 1e3);
-        }
-        blockClock.restart();
-        ++blocks;
+        if (!sent.first) blocks.Block(clock);
     });
-    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) {
-        inBlocks = false;
-        probe.stop();
-        blockPhaseEnd = clock.nsecsElapsed() / 1e9;
-        cpuEnd = CpuSeconds();
-    });
+    OnEvent<ev::AllSent>(engine, &app, [&](const ev::AllSent&) { blocks.End(clock); });
     OnEvent<ev::Finished>(engine, &app, [&](const ev::Finished& finished) {
         app.exit(finished.outcome == UpdateOutcome::Completed ? 0 : 1);
     });
@@ -117,20 +157,6 @@ int main(int argc, char** argv) {
     sim.waitForFinished(2000);
     if (rc != 0) return rc;
 
-    const double phase = blockPhaseEnd - blockPhaseStart;
-    const double medianUs = Percentile(blockUs, 0.5);
-    const double wireMs = 152.0 * 10.0 / 115200.0 * 1000.0;
-    std::printf("full update of the carried image (2937712 bytes, %d block frames), %s\n",
-                blocks + 1, face);
-    std::printf("  total, Update to Completed!:   %.2f s\n", total);
-    std::printf("  block phase:                   %.2f s\n", phase);
-    std::printf("  blocks per second:             %.0f\n", blocks / phase);
-    std::printf("  block round trip median / p99: %.0f / %.0f us\n", medianUs,
-                Percentile(blockUs, 0.99));
-    std::printf("  updater CPU per block:         %.1f us\n", (cpuEnd - cpuStart) / blocks * 1e6);
-    std::printf("  peak RSS:                      %.1f MiB\n", PeakRssKiB() / 1024.0);
-    std::printf("  per-block time / wire time:    %.4f (wire: %.2f ms per block at 115200)\n",
-                medianUs / 1000.0 / wireMs, wireMs);
-    std::printf("  worst 10 ms timer lateness:    %.1f ms\n", worstLateMs);
+    PrintFigures(blocks, total, face);
     return 0;
 }

@@ -21,8 +21,6 @@ max_function_lines=80
 # run meanwhile, and failing once they are within bounds, so the list only
 # shrinks.
 known=(
-    "app/headless_output.cpp: PackageSummary"
-    "bench/engine_bench.cpp: main"
 )
 
 folders=(app engine link protocol firmware tools bench)
