@@ -1,8 +1,14 @@
 #include "progressfigures.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace {
+
+// The window shows these in its language; a headless run has no catalogue.
+QString Tr(const char* text) {
+    return QCoreApplication::translate("ProgressFigures", text);
+}
 
 QString Duration(double seconds) {
     const auto total = static_cast<long long>(seconds + 0.5);
@@ -10,6 +16,11 @@ QString Duration(double seconds) {
 }
 
 }  // namespace
+
+QString ProgressFigures(std::int64_t position, std::int64_t maximum, std::int64_t sent,
+                        double seconds) {
+    return ProgressText(position, maximum, sent, seconds).mid(Tr("Progress: ").size());
+}
 
 QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t sent, double seconds,
                      int barWidth) {
@@ -24,18 +35,17 @@ QString ProgressText(std::int64_t position, std::int64_t maximum, std::int64_t s
         text = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
                QString(barWidth - filled, QLatin1Char('.')) + QStringLiteral("] ");
     } else {
-        text = QStringLiteral("Progress: ");
+        text = Tr("Progress: ");
     }
     text += QStringLiteral("%1%").arg(percent, 3) + gap +
             QStringLiteral("%1/%2 %3")
                 .arg(position)
                 .arg(maximum)
-                .arg(compact ? QStringLiteral("B") : QStringLiteral("bytes"));
+                .arg(compact ? QStringLiteral("B") : Tr("bytes"));
     if (seconds > 0 && sent > 0) {
         const double rate = static_cast<double>(sent) / seconds;
-        text += gap + QStringLiteral("%1 kB/s").arg(rate / 1000.0, 0, 'f', 0);
-        text += gap + QStringLiteral("%1 left").arg(
-                          Duration(static_cast<double>(maximum - position) / rate));
+        text += gap + Tr("%1 kB/s").arg(rate / 1000.0, 0, 'f', 0);
+        text += gap + Tr("%1 left").arg(Duration(static_cast<double>(maximum - position) / rate));
     }
     return text;
 }
@@ -55,6 +65,10 @@ QString CProgressClock::Text(int barWidth) const {
     const double seconds =
         m_clock.isValid() ? static_cast<double>(m_clock.nsecsElapsed()) / 1e9 : 0;
     return ProgressText(m_position, m_maximum, m_position - m_startPosition, seconds, barWidth);
+}
+
+QString CProgressClock::Figures() const {
+    return Text().mid(Tr("Progress: ").size());
 }
 
 int CProgressClock::Percent() const {

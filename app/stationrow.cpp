@@ -19,6 +19,16 @@ QString StationPortText(const QString& typed) {
 
 namespace {
 
+// What the system said, out of a link's report ("WARNING:  read() Failed with
+// the following error: \nInput/output error\nPort: 203\n"): the error's own
+// words. Any other text is taken whole, on one line.
+QString SystemReport(const QString& linkReport) {
+    const QStringList lines = linkReport.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.size() >= 2 && lines.front().startsWith(QLatin1String("WARNING:")))
+        return lines[1].trimmed();
+    return linkReport.simplified();
+}
+
 // Eight rows at full speed send thousands of blocks a second between them:
 // the window hears of progress no more often than this.
 constexpr qint64 kProgressMs = 50;
@@ -149,9 +159,9 @@ QString CStationRow::StateText() const {
 
 QString CStationRow::Figures() const {
     if (m_clock.Maximum() <= 0) return {};
-    if (m_engine.IsConnected() && m_engine.IsSending()) return m_clock.Text();
+    if (m_engine.IsConnected() && m_engine.IsSending()) return m_clock.Figures();
     // Once blocks stop, a rate and a time left would only mislead.
-    return ProgressText(m_clock.Position(), m_clock.Maximum(), 0, 0);
+    return ProgressFigures(m_clock.Position(), m_clock.Maximum(), 0, 0);
 }
 
 void CStationRow::OnEvent(const EngineEvent& event) {
@@ -192,7 +202,7 @@ void CStationRow::OnFinished(UpdateOutcome outcome, const QString& message) {
             Fail(message);
             break;
         case UpdateOutcome::LinkLost:
-            Fail(tr("The line was lost."), message);
+            Fail(tr("The line to the receiver was lost"), SystemReport(message));
             break;
         case UpdateOutcome::Interrupted:
             // The close that follows a failure cuts off what was under way;
@@ -207,9 +217,7 @@ void CStationRow::OnStalled(EnginePhase phase, qint64 silentMs) {
     if (phase != EnginePhase::Polling && phase != EnginePhase::AwaitingStart &&
         phase != EnginePhase::Sending)
         return;
-    QString text = tr("The receiver sent nothing for %1 s.").arg(silentMs / 1000);
-    if (!m_strLastError.isEmpty()) text += QLatin1Char(' ') + m_strLastError;
-    Fail(text);
+    Fail(tr("The receiver sent nothing for %1 s").arg(silentMs / 1000), m_strLastError);
 }
 
 void CStationRow::Fail(const QString& text, const QString& detail) {
@@ -226,6 +234,11 @@ void CStationRow::SetResult(StationResult result, const QString& text, const QSt
     Changed();
 }
 
+QString CStationRow::ResultLine() const {
+    return m_strResultDetail.isEmpty() ? m_strResult
+                                       : tr("%1: %2").arg(m_strResult, m_strResultDetail);
+}
+
 void CStationRow::Changed() {
     m_changedClock.start();
     emit changed();
@@ -238,7 +251,8 @@ bool CStationRow::AskYesNo(const QString&, const QString&) {
 void CStationRow::ShowError(const QString& caption, const QString& text) {
     // An error that ends the run comes with an outcome that says why; one
     // that does not may explain a silence later.
-    m_strLastError = caption + QStringLiteral(": ") + text.simplified();
+    Q_UNUSED(caption);
+    m_strLastError = SystemReport(text);
 }
 
 void CStationRow::ShowInfo(const QString&, const QString&) {}

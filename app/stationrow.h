@@ -68,8 +68,13 @@ public:
     StationEngineState State() const;
     QString StateText() const;
     StationResult Result() const { return m_result; }
+    // What happened, in plain words ("The line to the receiver was lost").
     const QString& ResultText() const { return m_strResult; }
+    // The system's own report of it, when there is one ("Input/output error").
     const QString& ResultDetail() const { return m_strResultDetail; }
+    // Both, as the row shows them: "The line to the receiver was lost:
+    // Input/output error".
+    QString ResultLine() const;
     int Percent() const { return m_clock.Percent(); }
     QString Figures() const;
     UpdateEngine& Engine() { return m_engine; }
@@ -113,6 +118,14 @@ private:
     bool m_bUpdateGiven = false;  // since the last Connect
     bool m_bBootAnswer = false;
     bool m_bFailed = false;  // this run's result is out; the close that follows says nothing
+};
+
+// How the station's rows stand, for its summary line.
+struct StationCounts {
+    int done = 0;  // completed, or boot loader sent
+    int failed = 0;
+    int running = 0;  // from Update until the outcome
+    int waiting = 0;  // the rest: ready, identifying, disconnected
 };
 
 // A port as the operator typed or picked it, as a row keeps it: "COMn"

@@ -8,11 +8,14 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "firmware.h"
+#include "progressfigures.h"
 #include "prompter.h"
 #include "settings.h"
 #include "stationrow.h"
@@ -29,28 +32,24 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
     if (!m_setup.makeLink) m_setup.makeLink = RealLinks();
     setWindowFlag(Qt::Window);
     setWindowTitle(tr("Station"));
-    resize(1360, 380);
 
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
+    // First, so that it stays in reach however narrow the window is.
+    m_updateAll = new QPushButton(tr("Update All"), this);
+    bar->addWidget(m_updateAll);
+    bar->addSpacing(16);
     bar->addWidget(new QLabel(tr("Serial port or device:"), this));
     m_portCombo = new QComboBox(this);
     m_portCombo->setEditable(true);
     m_portCombo->setInsertPolicy(QComboBox::NoInsert);
-    m_portCombo->setMinimumContentsLength(24);
-    // The probe's entries carry their port; a typed text is taken as it is.
-    for (const ComPort& p : m_setup.ports)
-        m_portCombo->addItem(
-            QStringLiteral("COM%1 (%2)").arg(p.number).arg(QString::fromStdString(p.device)),
-            QStringLiteral("COM%1").arg(p.number));
-    m_portCombo->setCurrentIndex(-1);
+    m_portCombo->setMinimumContentsLength(16);
+    m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    SetPorts(m_setup.ports);
     m_portCombo->lineEdit()->setPlaceholderText(tr("COMn or /dev/..."));
     bar->addWidget(m_portCombo, 1);
     m_addButton = new QPushButton(tr("Add"), this);
     bar->addWidget(m_addButton);
-    bar->addStretch();
-    m_updateAll = new QPushButton(tr("Update All"), this);
-    bar->addWidget(m_updateAll);
     layout->addLayout(bar);
 
     m_table = new QTableWidget(0, kColumns, this);
@@ -61,21 +60,31 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setFocusPolicy(Qt::NoFocus);
+    // Every column as wide as what it holds; the result takes the rest and
+    // wraps a long reason onto a second line rather than cut it off.
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(kColProgress, QHeaderView::Fixed);
-    m_table->setColumnWidth(kColProgress, 370);
+    header->setSectionResizeMode(kColProgress, QHeaderView::Interactive);
+    m_table->setColumnWidth(
+        kColProgress,
+        fontMetrics().horizontalAdvance(ProgressFigures(9999999, 9999999, 9999999, 1.0)) + 24);
     header->setSectionResizeMode(kColResult, QHeaderView::Stretch);
     header->setMinimumSectionSize(60);
+    m_table->setWordWrap(true);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(m_table, 1);
 
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("summary"));
     m_packageLabel = new QLabel(this);
     m_note = new QLabel(this);
     m_note->setObjectName(QStringLiteral("note"));
+    m_note->setWordWrap(true);
     auto* foot = new QHBoxLayout;
+    foot->addWidget(m_summary);
+    foot->addSpacing(24);
     foot->addWidget(m_packageLabel);
-    foot->addStretch();
-    foot->addWidget(m_note);
+    foot->addWidget(m_note, 1);
     layout->addLayout(foot);
 
     connect(m_addButton, &QPushButton::clicked, this, &CStationWindow::OnAddClicked);
@@ -90,9 +99,19 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
         if (!port.isEmpty() && !HasRow(port)) AddRow(port);
     }
     RefreshUpdateAll();
+    FitScreen();
 }
 
 CStationWindow::~CStationWindow() = default;
+
+void CStationWindow::FitScreen() {
+    // Room for the columns and a readable result, but never wider or taller
+    // than the screen leaves free (1280 x 800 at 1x, or 2560 x 1600 at 2x).
+    QSize size(1180, 420);
+    if (const QScreen* screen = (parentWidget() ? parentWidget()->screen() : this->screen()))
+        size = size.boundedTo(screen->availableGeometry().size() * 0.95);
+    resize(size);
+}
 
 // ----------------------------------------------------------------- rows
 
@@ -234,6 +253,20 @@ void CStationWindow::SetPackage(std::optional<FirmwarePackage> package) {
     RefreshUpdateAll();
 }
 
+void CStationWindow::SetPorts(const std::vector<ComPort>& ports) {
+    m_setup.ports = ports;
+    // What the operator is typing or has picked stays in the field.
+    const QString text = m_portCombo->currentText();
+    m_portCombo->clear();
+    // The probe's entries carry their port; a typed text is taken as it is.
+    for (const ComPort& p : ports)
+        m_portCombo->addItem(
+            QStringLiteral("COM%1 (%2)").arg(p.number).arg(QString::fromStdString(p.device)),
+            QStringLiteral("COM%1").arg(p.number));
+    m_portCombo->setCurrentIndex(m_portCombo->findText(text));
+    if (m_portCombo->currentIndex() < 0) m_portCombo->setEditText(text);
+}
+
 // --------------------------------------------------------------- display
 
 void CStationWindow::OnRowChanged(CStationRow* row) {
@@ -251,18 +284,30 @@ void CStationWindow::ShowRow(int index) {
     m_table->item(index, kColVersions)->setText(state.versions);
     m_table->item(index, kColState)->setText(row.StateText());
     QTableWidgetItem* result = m_table->item(index, kColResult);
-    result->setText(row.ResultText());
-    result->setToolTip(row.ResultDetail().isEmpty()
-                           ? row.ResultText()
-                           : row.ResultText() + QLatin1Char('\n') + row.ResultDetail());
-    result->setForeground(row.Result() == StationResult::Failed ? QBrush(Qt::darkRed) : QBrush());
+    result->setText(row.ResultLine());
+    result->setToolTip(
+        row.ResultDetail().isEmpty()
+            ? row.ResultText()
+            : tr("%1.\nThe system reported: %2").arg(row.ResultText(), row.ResultDetail()));
+    // A failed row stands out by more than a colour: an icon, and a bar
+    // that no longer shows a figure it will not reach.
+    const bool failed = row.Result() == StationResult::Failed;
+    const bool done =
+        row.Result() == StationResult::Completed || row.Result() == StationResult::BootSent;
+    const QBrush colour = failed ? QBrush(Qt::darkRed) : done ? QBrush(Qt::darkGreen) : QBrush();
+    result->setForeground(colour);
+    m_table->item(index, kColState)->setForeground(colour);
+    result->setIcon(failed ? style()->standardIcon(QStyle::SP_MessageBoxCritical)
+                    : done ? style()->standardIcon(QStyle::SP_DialogApplyButton)
+                           : QIcon());
 
     auto* progress = static_cast<QProgressBar*>(m_table->cellWidget(index, kColProgress));
-    const QString figures = row.Figures();
-    progress->setValue(row.Percent());
+    const QString figures = failed ? QString() : row.Figures();
+    progress->setValue(failed ? 0 : row.Percent());
     // The figures carry their own percent; QProgressBar only expands %p, %v and %m.
     progress->setFormat(figures);
     progress->setTextVisible(!figures.isEmpty());
+    progress->setToolTip(failed ? row.Figures() : QString());
 
     auto* boot = static_cast<QCheckBox*>(m_table->cellWidget(index, kColBoot));
     if (boot->isChecked() != row.BootAnswer()) boot->setChecked(row.BootAnswer());
@@ -283,7 +328,33 @@ QString CStationWindow::Note() const {
     return m_note->text();
 }
 
+StationCounts CStationWindow::Counts() const {
+    StationCounts counts;
+    for (const auto& row : m_rows) {
+        if (row->IsUnderWay())
+            ++counts.running;
+        else if (row->Result() == StationResult::Failed)
+            ++counts.failed;
+        else if (row->Result() == StationResult::Completed ||
+                 row->Result() == StationResult::BootSent)
+            ++counts.done;
+        else
+            ++counts.waiting;
+    }
+    return counts;
+}
+
+QString CStationWindow::Summary() const {
+    const StationCounts c = Counts();
+    return tr("%1 done, %2 failed, %3 running, %4 waiting")
+        .arg(c.done)
+        .arg(c.failed)
+        .arg(c.running)
+        .arg(c.waiting);
+}
+
 void CStationWindow::RefreshUpdateAll() {
+    m_summary->setText(Summary());
     m_updateAll->setEnabled(
         m_setup.package &&
         std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) { return row->IsIdle(); }));

@@ -8,6 +8,7 @@
 
 #include "firmwarepackage.h"
 #include "linkfactory.h"
+#include "stationrow.h"
 #include "updateengine.h"
 
 class CStationRow;
@@ -64,6 +65,8 @@ public:
     // Starts every row that is connected and idle; the number started.
     int UpdateAll();
     void SetPackage(std::optional<FirmwarePackage> package);
+    // The serial ports present now, offered for new rows.
+    void SetPorts(const std::vector<ComPort>& ports);
     bool IsAnyRowUnderWay() const;
 
     int RowCount() const { return static_cast<int>(m_rows.size()); }
@@ -73,11 +76,15 @@ public:
     QPushButton* AddButton() const { return m_addButton; }
     QPushButton* UpdateAllButton() const { return m_updateAll; }
     QString Note() const;
+    // "2 done, 1 failed, 1 running, 3 waiting": the rows at a glance.
+    QString Summary() const;
+    StationCounts Counts() const;
     // The button of a row that connects or disconnects it, and the one that removes it.
     QPushButton* ConnectButton(int index) const;
     QPushButton* RemoveButton(int index) const;
 
 private:
+    void FitScreen();
     void AddRow(const QString& port);
     // True when the row is not being flashed, or the operator agrees to cut it off.
     bool MayInterrupt(const CStationRow& row, const QString& question);
@@ -98,4 +105,5 @@ private:
     QPushButton* m_updateAll = nullptr;
     QLabel* m_packageLabel = nullptr;
     QLabel* m_note = nullptr;
+    QLabel* m_summary = nullptr;
 };

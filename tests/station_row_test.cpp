@@ -59,7 +59,7 @@ TEST(StationRows, OneCompletesOneIsPulledOneIsRemovedMidTransfer) {
     EXPECT_EQ(rows[0]->Result(), StationResult::Completed) << rows[0]->ResultText().toStdString();
     EXPECT_TRUE(sims[0]->CheckImage(0, image).equal);
     EXPECT_EQ(rows[1]->Result(), StationResult::Failed);
-    EXPECT_EQ(rows[1]->ResultText(), "The line was lost.");
+    EXPECT_EQ(rows[1]->ResultText(), "The line to the receiver was lost");
     EXPECT_EQ(sims[2]->Stats().completedUpdates, 0);
     for (auto& sim : sims) sim->Stop();
 }

@@ -178,15 +178,27 @@ TEST_F(Station, ThreeReceiversOneRefusingBlocksOneUnplugged) {
         auto* bar = qobject_cast<QProgressBar*>(
             window->Table()->cellWidget(i, CStationWindow::kColProgress));
         ASSERT_NE(bar, nullptr);
-        EXPECT_TRUE(bar->text().startsWith("Progress: 100%  38417/38417 bytes"))
-            << bar->text().toStdString();
+        EXPECT_TRUE(bar->text().startsWith("100%  38417/38417 bytes")) << bar->text().toStdString();
     }
     EXPECT_GT(sims[1]->Stats().injectedNaks, 10);
     EXPECT_EQ(sims[2]->Stats().mode, qsim::SimMode::HungUp);
     EXPECT_EQ(Cell(2, CStationWindow::kColState), "Disconnected");
-    EXPECT_EQ(Cell(2, CStationWindow::kColResult), "The line was lost.");
-    EXPECT_TRUE(window->Table()->item(2, CStationWindow::kColResult)->toolTip().contains("Port: "))
-        << "the port's own report goes beside it";
+    // The failed row: what happened, then the system's words, an icon, and
+    // a bar that no longer shows where it stopped.
+    EXPECT_EQ(Row(2).ResultText(), "The line to the receiver was lost");
+    EXPECT_FALSE(Row(2).ResultDetail().isEmpty());
+    EXPECT_FALSE(Row(2).ResultDetail().contains("WARNING")) << Row(2).ResultDetail().toStdString();
+    EXPECT_EQ(Cell(2, CStationWindow::kColResult),
+              "The line to the receiver was lost: " + Row(2).ResultDetail());
+    QTableWidgetItem* failed = window->Table()->item(2, CStationWindow::kColResult);
+    EXPECT_EQ(failed->toolTip(),
+              "The line to the receiver was lost.\nThe system reported: " + Row(2).ResultDetail());
+    EXPECT_FALSE(failed->icon().isNull());
+    auto* failedBar =
+        qobject_cast<QProgressBar*>(window->Table()->cellWidget(2, CStationWindow::kColProgress));
+    EXPECT_EQ(failedBar->value(), 0);
+    EXPECT_FALSE(failedBar->isTextVisible());
+    EXPECT_EQ(window->Summary(), "2 done, 1 failed, 0 running, 0 waiting");
     EXPECT_LT(Row(2).Percent(), 100);
     EXPECT_FALSE(Row(2).Figures().contains("kB/s")) << "no rate once blocks stopped";
     EXPECT_FALSE(window->UpdateAllButton()->isEnabled()) << "done rows wait for a new Connect";
@@ -206,7 +218,7 @@ TEST_F(Station, AReceiverThatFallsSilentFailsItsRowAlone) {
     EXPECT_EQ(window->UpdateAll(), 2);
     ASSERT_TRUE(WaitAllEnded());
     EXPECT_EQ(Row(0).Result(), StationResult::Failed);
-    EXPECT_EQ(Row(0).ResultText(), "The receiver sent nothing for 3 s.");
+    EXPECT_EQ(Row(0).ResultText(), "The receiver sent nothing for 3 s");
     EXPECT_FALSE(Row(0).State().connected);
     EXPECT_EQ(Row(1).Result(), StationResult::Completed) << Row(1).ResultText().toStdString();
     EXPECT_TRUE(sims[1]->CheckImage(0, image).equal);
