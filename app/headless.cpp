@@ -66,7 +66,19 @@ void PrintUsage(HeadlessProgram program) {
     // First, so that the rest reads the same for both programs (and their
     // manual pages keep the exit statuses as the last section).
     if (program == HeadlessProgram::kWindow)
-        std::fputs("Without --headless, quorvexupdate opens its window.\n", stdout);
+        std::fputs(
+            "Usage: quorvexupdate [-platform NAME]\n"
+            "   or: quorvexupdate --headless --firmware PACKAGE [OPTION]... PORT\n"
+            "\n"
+            "Without --headless, quorvexupdate opens its window, which needs a display (X11 or\n"
+            "Wayland): choose the port in App > Link setup, the firmware in App > Firmware\n"
+            "Package..., Connect and Update; App > Station... updates several receivers side by\n"
+            "side. The window takes no options of its own besides Qt's -platform, -style,\n"
+            "-geometry, -display and -reverse.\n"
+            "\n"
+            "With --headless it runs one update without a window, as quorvexupdate-cli does:\n"
+            "\n",
+            stdout);
     const QString command = program == HeadlessProgram::kCli
                                 ? QStringLiteral("quorvexupdate-cli")
                                 : QStringLiteral("quorvexupdate --headless");

@@ -1,6 +1,7 @@
 #include "language.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 #include "appinfo.h"
@@ -15,6 +16,7 @@ CLanguage::CLanguage(int nLanguage) : m_nLanguage(nLanguage) {}
 
 CLanguage::~CLanguage() {
     if (m_pTranslator) QCoreApplication::removeTranslator(m_pTranslator.get());
+    if (m_pQtTranslator) QCoreApplication::removeTranslator(m_pQtTranslator.get());
 }
 
 bool CLanguage::Load(const QStringList& directories) {
@@ -24,6 +26,12 @@ bool CLanguage::Load(const QStringList& directories) {
         if (translator->load(QString::fromLatin1(kChineseCatalogue), dir) &&
             QCoreApplication::installTranslator(translator.get())) {
             m_pTranslator = std::move(translator);
+            // Qt's texts follow ours: a run without our Chinese stays English.
+            auto qt = std::make_unique<QTranslator>();
+            if (qt->load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                QCoreApplication::installTranslator(qt.get()))
+                m_pQtTranslator = std::move(qt);
             return true;
         }
     }

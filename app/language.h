@@ -28,12 +28,15 @@ public:
     CLanguage(const CLanguage&) = delete;
     CLanguage& operator=(const CLanguage&) = delete;
 
-    // Installs the Chinese catalogue unless the language is English. A
-    // missing or unreadable catalogue leaves the English texts, silently.
+    // Installs the Chinese catalogue unless the language is English, and
+    // with it Qt's own (standard buttons, the folder chooser) from Qt's
+    // translations folder. A missing or unreadable catalogue leaves the
+    // English texts, silently.
     // Call once, after the QApplication exists and before any window.
     bool Load(const QStringList& directories = CatalogueDirectories());
     bool IsCatalogueLoaded() const { return m_pTranslator != nullptr; }
     QString CatalogueFile() const;
+    bool IsQtCatalogueLoaded() const { return m_pQtTranslator != nullptr; }
 
     int Language() const { return m_nLanguage; }
 
@@ -49,4 +52,5 @@ public:
 private:
     const int m_nLanguage;
     std::unique_ptr<QTranslator> m_pTranslator;
+    std::unique_ptr<QTranslator> m_pQtTranslator;
 };

@@ -36,11 +36,11 @@ CLinkSetupDlg::CLinkSetupDlg(QWidget* parent)
     grid->setColumnStretch(2, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
-    // The dialog's own tab order: Cancel, port, OK, 115200, manual update.
-    setTabOrder(m_btnCancel, m_cbPort);
-    setTabOrder(m_cbPort, m_btnOk);
-    setTabOrder(m_btnOk, m_chkBaudrate115200);
-    setTabOrder(m_chkBaudrate115200, m_chkManualUpdate);
+    // Top to bottom, as the operator reads it.
+    setTabOrder(m_cbPort, m_chkManualUpdate);
+    setTabOrder(m_chkManualUpdate, m_chkBaudrate115200);
+    setTabOrder(m_chkBaudrate115200, m_btnOk);
+    setTabOrder(m_btnOk, m_btnCancel);
 
     connect(m_btnOk, &QPushButton::clicked, this, &CLinkSetupDlg::accept);
     connect(m_btnCancel, &QPushButton::clicked, this, &CLinkSetupDlg::reject);
@@ -98,6 +98,22 @@ void CLinkSetupDlg::InitPortList() {
     }
     m_cbPort->addItem(QStringLiteral("USB"));  // the one entry without a port
     if (m_pMainFrame && m_pMainFrame->m_bUsb) m_nPortIndex = m_cbPort->count() - 1;
+}
+
+void CLinkSetupDlg::SetPorts(const std::vector<ComPort>& ports) {
+    if (!m_bInitialised) {
+        m_arrPorts = ports;
+        return;
+    }
+    const QVariant selected = m_cbPort->currentData();
+    const bool usb = m_cbPort->currentIndex() >= 0 && !selected.isValid();
+    m_arrPorts = ports;
+    m_cbPort->clear();
+    for (const ComPort& port : m_arrPorts)
+        m_cbPort->addItem(QString::fromStdString(ComPortLabel(port)), QVariant::fromValue(port));
+    m_cbPort->addItem(QStringLiteral("USB"));
+    m_cbPort->setCurrentIndex(usb ? m_cbPort->count() - 1
+                                  : (selected.isValid() ? m_cbPort->findData(selected) : -1));
 }
 
 void CLinkSetupDlg::OnManualUpdateClicked() {

@@ -12,7 +12,7 @@ class QPushButton;
 
 // "Link Setup": serial port or USB, and the two options for bringing a
 // serially linked receiver into its loader. Run it modally; OK writes the
-// choice into m_pMainFrame, Cancel writes nothing. Nothing is persisted.
+// choice into m_pMainFrame, Cancel writes nothing; the opener remembers it.
 class CLinkSetupDlg : public QDialog {
     Q_OBJECT
 public:
@@ -20,13 +20,16 @@ public:
 
     // Set by the opener before exec().
     CLinkChoice* m_pMainFrame = nullptr;
-    std::vector<ComPort> m_arrPorts;  // the list built at start-up, in order
+    std::vector<ComPort> m_arrPorts;  // the ports present, in order
     int m_nPortIndex = 0;             // selected entry; -1 for none
     bool m_bBaudrate115200 = false;
     bool m_bManualUpdate = false;
 
     // Takes the frame's current choice and its port list, as the opener must.
     void Attach(CLinkChoice* frame, std::vector<ComPort> ports);
+    // The ports present now, while the dialog is open: the entry the operator
+    // has selected stays selected while its port is there.
+    void SetPorts(const std::vector<ComPort>& ports);
 
     QComboBox* PortCombo() const { return m_cbPort; }
     QCheckBox* ManualUpdateCheck() const { return m_chkManualUpdate; }

@@ -6,6 +6,7 @@
 #include "appinfo.h"
 #include "headless.h"
 #include "lmupdate.h"
+#include "windowstart.h"
 
 int main(int argc, char** argv) {
     // Before any application object: these must work without a display and
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--headless") == 0)
             return RunHeadless(argc, argv, HeadlessProgram::kWindow);
+    if (const int status = CheckWindowStart(argc, argv); status != 0) return status;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProductName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));

@@ -10,6 +10,8 @@
 #include "datafolders.h"
 #include "firmwarepackagedlg.h"
 #include "linkfactory.h"
+#include "portnames.h"
+#include "portwatch.h"
 #include "prompter.h"
 #include "settings.h"
 #include "stationwindow.h"
@@ -47,15 +49,21 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     if (startup.link)
         m_link = *startup.link;
     else
-        ChoosePort(m_link, ComPortOf(static_cast<unsigned>(settings.ComPortOfMonitor()), portMap));
-    if (startup.probePorts) m_arrPorts = EnumeratePorts(portMap);
+        m_link = SavedLinkChoice(settings);
+    if (startup.probePorts) {
+        m_pPortWatch = new CPortWatch(startup.portProbe, startup.portFolders, this);
+        m_arrPorts = m_pPortWatch->Ports();
+        connect(m_pPortWatch, &CPortWatch::portsChanged, this, &CMainFrame::OnPortsChanged);
+    }
     m_engine.SetPrompter(m_pPrompter.get());
     // Until a package is chosen the built-in test image is loaded, and sent
     // only with the operator's consent.
     m_engine.SetPackage(BuiltinFirmwarePackage());
 
     SetTitle(QStringLiteral("QuorvexUpdate"));
-    setFixedSize(650, 500);
+    // The receiver tool's fixed size is the least it takes; the list grows.
+    setMinimumSize(650, 500);
+    resize(650, 500);
     m_pView = new CUpdateView(m_engine, this);
     setCentralWidget(m_pView);
     connect(&m_runLog, &CRunLog::unwritable, m_pView, &CUpdateView::AddLine);
@@ -132,11 +140,34 @@ bool CMainFrame::MayDisconnect() {
 
 void CMainFrame::OnConnect() {
     m_engine.SetLinkChoice(m_link);
-    if (!m_engine.OnConnect()) return;
+    bool engineSaidWhy = false;
+    const QMetaObject::Connection heard = OnEvent<ev::PortRefused>(
+        m_engine, this, [&engineSaidWhy](const auto&) { engineSaidWhy = true; });
+    const bool connected = m_engine.OnConnect();
+    disconnect(heard);
+    if (!connected) {
+        SayNotConnected(engineSaidWhy);
+        return;
+    }
     if (!m_link.m_bUsb)
         SetTitle(tr("Update For Z4 OEM Board") + QString::asprintf(" - COM%d", m_link.m_nComPort));
     else if (m_engine.IsLinkReady())
         SetTitle(QStringLiteral("USB"));
+}
+
+void CMainFrame::SayNotConnected(bool engineSaidWhy) {
+    if (!engineSaidWhy && !m_link.m_bUsb)
+        m_pView->AddLine(PortOpenFailure(m_link.m_nComPort, m_link.m_strDevice));
+    m_pView->AddLine(m_arrPorts.empty()
+                         ? tr("No serial port was found. Plug in the adapter (Link setup lists it "
+                              "as soon as it appears), or choose USB in App > Link setup.")
+                         : tr("Choose a port in App > Link setup (it lists the ports present "
+                              "now), then Connect."));
+}
+
+void CMainFrame::OnPortsChanged(const std::vector<ComPort>& ports) {
+    m_arrPorts = ports;
+    if (m_pStation) m_pStation->SetPorts(ports);
 }
 
 void CMainFrame::OnDisconnect() {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "updateengine.h"
 
 class CLanguage;
+class CPortWatch;
 class CStationWindow;
 class CUpdateView;
 class QLabel;
@@ -48,6 +50,9 @@ struct FrameStartup {
     // Use the firmware package remembered in the settings file (a run told
     // its link is told its firmware too).
     bool savedPackage = false;
+    // Where ports come and go (empty: PortFolders), and which are probed.
+    QStringList portFolders = {};
+    PortProbe portProbe = PortProbe::MappedAndDefaults;
 };
 
 // The window: menus, tool bar, title and the enable rules, over one update
@@ -94,7 +99,7 @@ public:
     // state changes.
     void RefreshActions();
 
-    std::vector<ComPort> m_arrPorts;  // the serial ports found at start, for Link Setup
+    std::vector<ComPort> m_arrPorts;  // the serial ports present now, for Link Setup
     QToolBar* m_wndToolBar = nullptr;
 
 protected:
@@ -133,6 +138,9 @@ private:
     void OnVisitWebSite();
 
     void ShowPackage();
+    void OnPortsChanged(const std::vector<ComPort>& ports);
+    // What Connect says when no port opened: why, and what to do.
+    void SayNotConnected(bool engineSaidWhy);
     // True when nothing is being flashed, or the operator agrees to cut it off.
     bool MayDisconnect();
     // The window title: the link's, with the percent while blocks go out.
@@ -156,4 +164,5 @@ private:
     bool m_bJustUpdated = false;       // this connection's receiver confirmed an update
 
     CStationWindow* m_pStation = nullptr;  // a child window, made when first opened
+    CPortWatch* m_pPortWatch = nullptr;    // none when the ports are not probed
 };

@@ -8,6 +8,7 @@
 #include "language.h"
 #include "linksetupdlg.h"
 #include "mainframe.h"
+#include "portwatch.h"
 #include "prompter.h"
 #include "shellicons.h"
 #include "updateview.h"
@@ -29,25 +30,32 @@ void CMainFrame::CreateActions() {
     AddCommand(ID_CONNECT, tr("Connect"), tr("Connect to the receiver\nConnect"),
                &CMainFrame::OnConnect)
         ->setShortcut(Qt::Key_Escape);
+    // Beyond the receiver tool's accelerators: one key for each command an
+    // operator gives again and again.
     AddCommand(ID_DISCONNECT, tr("Disconnect"), tr("Disconnect from the receiver\nDisconnect"),
-               &CMainFrame::OnDisconnect);
+               &CMainFrame::OnDisconnect)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     AddCommand(ID_FIRMWARE_UPDATE, tr("Update"), tr("Update\nUpdate"),
-               &CMainFrame::OnFirmwareUpdate);
+               &CMainFrame::OnFirmwareUpdate)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     AddCommand(ID_LINK_SETUP, tr("Link setup"), tr("Link setup"), &CMainFrame::OnLinkSetup);
     AddCommand(ID_FIRMWARE_PACKAGE, tr("Firmware Package..."),
                tr("Choose the firmware package to send\nFirmware Package"),
                &CMainFrame::OnFirmwarePackage);
     AddCommand(ID_STATION, tr("Station..."), tr("Update several receivers side by side\nStation"),
-               &CMainFrame::OnStation);
+               &CMainFrame::OnStation)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     AddCommand(ID_OPEN_LOG_FOLDER, tr("Open Log Folder"),
                tr("Open the folder of the update logs\nOpen Log Folder"),
                &CMainFrame::OnOpenLogFolder);
     AddCommand(ID_RECEIVER_INFO, tr("Receiver information"), tr("Receiver information"),
                &CMainFrame::OnReceiverInfo);
-    AddCommand(ID_LANGUAGE_ENGLISH, tr("&English"), tr("English\nEnglish"),
+    // Each language by its own name, so that an operator who does not read
+    // the running one still finds theirs.
+    AddCommand(ID_LANGUAGE_ENGLISH, QStringLiteral("&English"), QStringLiteral("English"),
                &CMainFrame::OnLanguageEnglish)
         ->setCheckable(true);
-    AddCommand(ID_LANGUAGE_CHINESE, tr("&Chinese"), tr("Chinese\nChinese"),
+    AddCommand(ID_LANGUAGE_CHINESE, QStringLiteral("中文(&C)"), QStringLiteral("中文"),
                &CMainFrame::OnLanguageChinese)
         ->setCheckable(true);
     AddCommand(ID_APP_ABOUT, tr("&About QuorvexUpdate..."), tr("About this application"),
@@ -62,12 +70,10 @@ void CMainFrame::CreateActions() {
     Action(ID_APP_ABOUT)->setIcon(AboutIcon());
     CreateMenus();
     CreateToolBar();
-    statusBar()->setSizeGripEnabled(
-        false);  // where the status prompts show; the frame has a fixed size
 }
 
 void CMainFrame::CreateMenus() {
-    QMenu* app = menuBar()->addMenu(tr("App"));
+    QMenu* app = menuBar()->addMenu(tr("&App"));
     app->addAction(Action(ID_CONNECT));
     app->addAction(Action(ID_DISCONNECT));
     app->addAction(Action(ID_FIRMWARE_UPDATE));
@@ -147,5 +153,7 @@ void CMainFrame::OnLinkSetup() {
     // Writes the choice into the frame on OK; it takes effect at the next Connect.
     CLinkSetupDlg dlg;
     dlg.Attach(&m_link, m_arrPorts);
-    dlg.exec();
+    if (m_pPortWatch)
+        connect(m_pPortWatch, &CPortWatch::portsChanged, &dlg, &CLinkSetupDlg::SetPorts);
+    if (dlg.exec() == QDialog::Accepted) SaveLinkChoice(m_link);
 }

@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QSettings>
 #include <QVariant>
 #include <cctype>
@@ -86,10 +87,21 @@ bool CSettings::ParsesCleanly() const {
     return m_check.readable && !m_check.malformed;
 }
 
+int LanguageOfLocale(const QLocale& locale) {
+    return locale.language() == QLocale::Chinese ? 0 : 1;
+}
+
 int CSettings::Language() const {
-    constexpr int kChinese = 0;
-    if (!ParsesCleanly()) return kChinese;
-    return static_cast<int>(DwordOf(TextOf(Value(kLanguageKey))).value_or(kChinese));
+    return Language(QLocale::system());
+}
+
+int CSettings::Language(const QLocale& system) const {
+    // The receiver tool started in Chinese without a stored choice, whatever
+    // the desktop spoke; a new operator meets the desktop's language instead.
+    const int fallback = LanguageOfLocale(system);
+    if (!ParsesCleanly()) return fallback;
+    const std::optional<std::uint32_t> stored = DwordOf(TextOf(Value(kLanguageKey)));
+    return stored ? static_cast<int>(*stored) : fallback;
 }
 
 bool CSettings::SetLanguage(int language) {
@@ -112,6 +124,14 @@ int CSettings::ComPortOfMonitor() const {
 bool CSettings::SetPortOfMonitor(const QString& text) {
     const bool tagged = text.startsWith(kDwordTag) || text.startsWith(kTextTag);
     return Write(kPortOfMonitorKey, tagged ? kTextTag + text : text);
+}
+
+QString CSettings::LinkSetupPort() const {
+    return TextOf(Value(QStringLiteral("Link/Port"))).trimmed();
+}
+
+bool CSettings::SetLinkSetupPort(const QString& port) {
+    return Write(QStringLiteral("Link/Port"), port);
 }
 
 QString CSettings::FirmwarePackageFolder() const {

@@ -9,8 +9,13 @@
 #include "settingsfile.h"
 #include "usbid.h"
 
+class QLocale;
 class QSettings;
 class QVariant;
+
+// The interface language a desktop in this locale speaks: 0 Chinese for
+// every zh locale, 1 English for any other.
+int LanguageOfLocale(const QLocale& locale);
 
 // The program's settings: the user's INI file that settingsfile.h locates,
 // read and written through QSettings, with the key paths and value notation
@@ -31,9 +36,11 @@ public:
     // What was found when the file was looked at.
     const SettingsFileCheck& Check() const { return m_check; }
 
-    // "UI" in the application's profile section: 0 Chinese, 1 English; 0
-    // when missing. Any other stored number is kept as it is.
+    // "UI" in the application's profile section: 0 Chinese, 1 English; the
+    // desktop's language (LanguageOfLocale of system) when missing. Any
+    // other stored number is kept as it is.
     int Language() const;
+    int Language(const QLocale& system) const;
     bool SetLanguage(int language);
 
     // "PortOfMonitor" under the maker's key "Software\Quorvex Solution",
@@ -42,6 +49,11 @@ public:
     QString PortOfMonitor() const;
     int ComPortOfMonitor() const;
     bool SetPortOfMonitor(const QString& text);
+
+    // The Link Setup choice of the last run, group "Link", key "Port": "COMn"
+    // or "USB"; empty when none was made.
+    QString LinkSetupPort() const;
+    bool SetLinkSetupPort(const QString& port);
 
     // The firmware package folder chosen in the window, group "Firmware",
     // key "Package"; empty when none was chosen.

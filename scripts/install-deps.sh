@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
+    qt6-translations-l10n  # Qt's own Chinese: standard buttons, the folder chooser
     libusb-1.0-0-dev
     libgtest-dev libgmock-dev
     umockdev libumockdev-dev

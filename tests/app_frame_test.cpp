@@ -31,6 +31,7 @@
 #include "settings.h"
 #include "support/event_wait.h"
 #include "support/package_writer.h"
+#include "support/pty.h"
 #include "support/recording_prompter.h"
 #include "support/temp_settings.h"
 #include "updateview.h"
@@ -137,16 +138,17 @@ TEST_F(Window, MenusToolBarAndWindow) {
     frame->OnCreate();
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Update For Z4 OEM Board"));
     EXPECT_EQ(frame->size(), QSize(650, 500));
-    EXPECT_EQ(frame->minimumSize(), frame->maximumSize()) << "fixed size";
+    EXPECT_EQ(frame->minimumSize(), QSize(650, 500)) << "the least it takes; it grows";
+    EXPECT_NE(frame->maximumSize(), frame->minimumSize());
 
     QStringList menus;
     for (QAction* a : frame->menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, (QStringList{"App", "&Language", "&Help"}));
+    EXPECT_EQ(menus, (QStringList{"&App", "&Language", "&Help"}));
     const QList<QAction*> top = frame->menuBar()->actions();
     EXPECT_EQ(Texts(top[0]->menu()->actions()),
               (QStringList{"Connect", "Disconnect", "Update", "|", "Link setup",
                            "Firmware Package...", "Open Log Folder", "|", "Station..."}));
-    EXPECT_EQ(Texts(top[1]->menu()->actions()), (QStringList{"&English", "&Chinese"}));
+    EXPECT_EQ(Texts(top[1]->menu()->actions()), (QStringList{"&English", "中文(&C)"}));
     EXPECT_EQ(Texts(top[2]->menu()->actions()),
               (QStringList{"&About QuorvexUpdate...", "About Velquist"}));
 
@@ -235,6 +237,40 @@ TEST_F(Window, LinkSetupChoiceIsUsedByTheNextConnect) {
     frame->Action(ID_CONNECT)->trigger();
     EXPECT_TRUE(frame->IsConnected());
     EXPECT_TRUE(frame->windowTitle().endsWith(" - COM200"));
+}
+
+// An adapter plugged in while Link Setup is open appears in its list; the
+// port chosen is the one the next start begins with.
+TEST_F(Window, LinkSetupFollowsThePortsAndIsRemembered) {
+    QTemporaryDir dev;
+    const QString node = dev.path() + "/ttyQ0";
+    settings.MapPort(200, node);
+    FrameStartup startup{CLinkChoice{}, true, {}};
+    startup.portFolders = {dev.path()};
+    startup.portProbe = PortProbe::OverridesOnly;
+    frame = std::make_unique<CMainFrame>(std::move(startup));
+    PtyPair pty;
+    ASSERT_TRUE(pty.IsOpen());
+    QStringList before, after;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<CLinkSetupDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        QComboBox* combo = dlg->PortCombo();
+        for (int i = 0; i < combo->count(); ++i) before << combo->itemText(i);
+        QFile::link(QString::fromStdString(pty.SlavePath()), node);
+        EXPECT_TRUE(WaitUntil([&] { return combo->count() == 2; }));
+        for (int i = 0; i < combo->count(); ++i) after << combo->itemText(i);
+        combo->setCurrentIndex(0);
+        QTest::mouseClick(dlg->OkButton(), Qt::LeftButton);
+    });
+    frame->Action(ID_LINK_SETUP)->trigger();
+    EXPECT_EQ(before, QStringList{"USB"});
+    EXPECT_EQ(after, (QStringList{"COM200 (" + node + ")", "USB"}));
+    EXPECT_EQ(frame->LinkChoice().m_nComPort, 200);
+    frame.reset();
+    frame = std::make_unique<CMainFrame>(FrameStartup{std::nullopt, false, {}});
+    EXPECT_EQ(frame->LinkChoice().m_nComPort, 200);
+    EXPECT_EQ(frame->LinkChoice().m_strDevice, node.toStdString());
 }
 
 TEST_F(Window, LanguageCheckMarksFollowTheRunningLanguage) {

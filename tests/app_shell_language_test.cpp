@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include "app_shell_store.h"
@@ -42,7 +43,7 @@ protected:
     // The stored language; -100 while none was written.
     int StoredUi() {
         return store.Raw("Software/Quorvex Solution/Quorvex Update /Quorvex Solution/UI").isValid()
-                   ? CSettings().Language()
+                   ? CSettings().Language(QLocale(QLocale::English))
                    : -100;
     }
 
@@ -51,8 +52,8 @@ protected:
     Recorder prompter;
 };
 
-TEST_F(LanguageTest, FreshProfileWithCatalogueStartsInChinese) {
-    const int language = CSettings().Language();
+TEST_F(LanguageTest, FreshProfileOnAChineseDesktopStartsInChinese) {
+    const int language = CSettings().Language(QLocale(QLocale::Chinese, QLocale::China));
     EXPECT_EQ(language, kLanguageChinese);
     {
         CLanguage lang(language);
@@ -72,7 +73,7 @@ TEST_F(LanguageTest, FreshProfileWithCatalogueStartsInChinese) {
 }
 
 TEST_F(LanguageTest, FreshProfileWithoutCatalogueRunsInEnglishWithChineseChecked) {
-    CLanguage lang(CSettings().Language());
+    CLanguage lang(CSettings().Language(QLocale(QLocale::Chinese, QLocale::China)));
     EXPECT_FALSE(lang.Load({withoutCatalogue.path()}));
     EXPECT_FALSE(lang.IsCatalogueLoaded());
     EXPECT_EQ(Translated("CMainFrame", "&Language"), "&Language");

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSettings>
 #include <functional>
 
@@ -20,7 +21,7 @@ namespace {
 TEST(Settings, MissingFileGivesDefaultsAndCreatesNoFile) {
     ShellStore store;
     const CSettings settings;
-    EXPECT_EQ(settings.Language(), 0);
+    EXPECT_EQ(settings.Language(QLocale(QLocale::English)), 1);
     EXPECT_TRUE(settings.PortOfMonitor().isEmpty());
     EXPECT_EQ(settings.ComPortOfMonitor(), 1);
     EXPECT_TRUE(settings.FirmwarePackageFolder().isEmpty());
@@ -36,7 +37,7 @@ TEST(Settings, ValuesOfTheWrongTypeReadAsDefaults) {
         "[Software]\nQuorvex%20Solution\\PortOfMonitor=dword:00000005\n"
         "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=1\n");
     const CSettings settings;
-    EXPECT_EQ(settings.Language(), 0) << "a number is stored as dword:";
+    EXPECT_EQ(settings.Language(QLocale(QLocale::Chinese)), 0) << "a number is stored as dword:";
     EXPECT_TRUE(settings.PortOfMonitor().isEmpty()) << "a number is no text";
 }
 
@@ -101,6 +102,32 @@ TEST(Settings, OldFileReadAndWrittenBackUnchanged) {
     }
 }
 
+// Without a stored choice the window speaks the desktop's language.
+TEST(Settings, LanguageIsTheChoiceElseTheDesktops) {
+    const QByteArray ui =
+        "[Software]\nQuorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=";
+    const struct {
+        const char* locale;
+        QByteArray file;
+        int language;
+    } rows[] = {
+        {"en_US", "", 1},
+        {"zh_CN", "", 0},
+        {"zh_TW", "", 0},
+        {"de_DE", "", 1},
+        {"C", "", 1},
+        {"en_US", ui + "dword:00000000\n", 0},
+        {"zh_CN", ui + "dword:00000001\n", 1},
+        {"zh_CN", ui + "dword:00000002\n", 2},
+    };
+    for (const auto& row : rows) {
+        ShellStore store;
+        if (!row.file.isEmpty()) store.WriteFile(row.file);
+        EXPECT_EQ(CSettings().Language(QLocale(row.locale)), row.language)
+            << row.locale << " " << row.file.toStdString();
+    }
+}
+
 TEST(Settings, DamagedFileIsNeverWrittenOver) {
     ShellStore store;
     const QByteArray damaged =
@@ -109,7 +136,7 @@ TEST(Settings, DamagedFileIsNeverWrittenOver) {
     for (int round = 0; round < 2; ++round) {  // the second round meets Qt's cached parse
         CSettings settings;
         EXPECT_TRUE(settings.PortOfMonitor().isEmpty());
-        EXPECT_EQ(settings.Language(), 0);
+        EXPECT_EQ(settings.Language(QLocale(QLocale::English)), 1);
         EXPECT_EQ(settings.PortMap(), (PortOverrides{{200, "/dev/pts/7"}}));
         EXPECT_FALSE(settings.SetPortOfMonitor("COM4"));
         EXPECT_FALSE(settings.SetLanguage(1));
@@ -192,7 +219,7 @@ TEST(SettingsFile, RefusedOrDamagedIsSaidAndNothingHangs) {
         if (refused) {
             EXPECT_TRUE(settings.PortOfMonitor().isEmpty() && settings.StationPorts().isEmpty() &&
                         settings.PortMap().empty());
-            EXPECT_EQ(settings.Language(), 0);
+            EXPECT_EQ(settings.Language(QLocale(QLocale::Chinese)), 0);
             EXPECT_FALSE(QFileInfo(store.File()).isFile());
         } else if (!problem.isEmpty()) {
             EXPECT_EQ(store.ReadFile(), before);

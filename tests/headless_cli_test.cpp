@@ -161,8 +161,9 @@ TEST_F(Cli, HelpAndVersionOpenNeitherTheWindowNorAPort) {
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains("Exit status:")) << r.out.toStdString();
         EXPECT_TRUE(
-            r.out.startsWith("Without --headless, quorvexupdate opens its window.\n"
-                             "Usage: quorvexupdate --headless --firmware PACKAGE"));
+            r.out.startsWith("Usage: quorvexupdate [-platform NAME]\n"
+                             "   or: quorvexupdate --headless --firmware PACKAGE"));
+        EXPECT_TRUE(r.out.contains("Without --headless, quorvexupdate opens its window"));
     }
     const QStringList versions[] = {{"--version"}, {"COM1", "--version", "--headless"}};
     for (const QStringList& args : versions) {
@@ -171,6 +172,20 @@ TEST_F(Cli, HelpAndVersionOpenNeitherTheWindowNorAPort) {
         EXPECT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(r.out, "QuorvexUpdate 8.6.3.1\n");
     }
+    // An option the window does not know, or no display: said, status 2.
+    Result r = Run({"--frobnicate"}, kWindow);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("quorvexupdate: unknown option '--frobnicate'"))
+        << r.err.toStdString();
+    QProcess p;
+    QProcessEnvironment env = Environment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(name);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QUORVEX_WINDOW_PROGRAM), {});
+    ASSERT_TRUE(p.waitForFinished(kGuardMs));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError())
+                    .contains("use 'quorvexupdate --headless' or 'quorvexupdate-cli'"));
     EXPECT_FALSE(WaitReadable(line.Master(), std::chrono::milliseconds(0)))
         << "something was written to COM1";
 }
