@@ -4,13 +4,16 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QUrl>
-#include <ctime>
 
+#include "appinfo.h"
 #include "shellicons.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent),
-      m_strExeVersion(FormatExeVersion(std::time(nullptr))),
+      // The receiver tool showed the moment the box was opened under this
+      // label; what an operator looks for here is the version and its build.
+      m_strExeVersion(QStringLiteral("EXE version:%1, built %2")
+                          .arg(QLatin1String(kProgramVersion), QLatin1String(kBuildDate))),
       m_strLibVersion(QStringLiteral("library version:2.23J")),
       m_lblIcon(new QLabel(this)),
       m_lblCompany(new QLabel(QString::fromUtf8(kMakerName), this)),
@@ -31,14 +34,6 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     grid->addWidget(m_lblExeVersion, 1, 1);
     grid->addWidget(m_lblLibVersion, 2, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-QString CAboutDlg::FormatExeVersion(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[128];
-    const std::size_t length = std::strftime(text, sizeof text, "EXE version:%Y-%m-%d %X", &local);
-    return QString::fromLocal8Bit(text, qsizetype(length));
 }
 
 void OnVisitWebSite() {

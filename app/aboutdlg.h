@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QString>
-#include <ctime>
 
 class QLabel;
 
@@ -11,24 +10,21 @@ class QLabel;
 inline constexpr char kMakerName[] = "Velquist Navigation Co., Ltd.";
 inline constexpr char kMakerWebSite[] = "https://www.velquist.example/";
 
-// "About QuorvexUpdate": the program icon, the maker, the moment the box was
-// opened and the library version. No buttons; Esc or the close box ends it.
+// "About QuorvexUpdate": the program icon, the maker, the program's version
+// and build date, and the library version. No buttons; Esc or the close box
+// ends it.
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 
-    QString m_strExeVersion;  // "EXE version:%Y-%m-%d %X", local time of opening
+    QString m_strExeVersion;  // "EXE version:8.6.3.1, built 2026-05-01"
     QString m_strLibVersion;  // "library version:2.23J"
 
     QLabel* ExeVersionLabel() const { return m_lblExeVersion; }
     QLabel* LibVersionLabel() const { return m_lblLibVersion; }
     QLabel* CompanyLabel() const { return m_lblCompany; }
     QLabel* IconLabel() const { return m_lblIcon; }
-
-    // strftime with the "EXE version:" format, in local time and the C
-    // library's current locale (QApplication sets it from the environment).
-    static QString FormatExeVersion(std::time_t when);
 
 private:
     QLabel* m_lblIcon;

@@ -19,9 +19,6 @@ CFirmwarePackageDlg::CFirmwarePackageDlg(const std::vector<PackageEntry>& instal
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Send the images of:"), this));
     m_list = new QListWidget(this);
-    auto* builtin = new QListWidgetItem(tr("Built-in test image (for the simulated receiver)"));
-    builtin->setData(Qt::UserRole, kBuiltin);
-    m_list->addItem(builtin);
     for (const PackageEntry& p : installed) {
         const QString folder = QString::fromStdString(p.folder);
         auto* item = new QListWidgetItem(
@@ -35,10 +32,17 @@ CFirmwarePackageDlg::CFirmwarePackageDlg(const std::vector<PackageEntry>& instal
         item->setData(Qt::UserRole, current);
         m_list->addItem(item);
     }
-    for (int i = 0; i < m_list->count(); ++i)
-        if (m_list->item(i)->data(Qt::UserRole).toString() ==
-            (current.isEmpty() ? kBuiltin : current))
-            m_list->setCurrentRow(i);
+    // Last, and never preselected: Enter must not pick the image that no
+    // real receiver may get.
+    auto* builtin = new QListWidgetItem(
+        tr("Built-in test image: for the simulated receiver only, never a real one"));
+    builtin->setData(Qt::UserRole, kBuiltin);
+    builtin->setForeground(Qt::darkGray);
+    m_list->addItem(builtin);
+    m_list->setCurrentRow(-1);
+    if (!current.isEmpty())
+        for (int i = 0; i < m_list->count(); ++i)
+            if (m_list->item(i)->data(Qt::UserRole).toString() == current) m_list->setCurrentRow(i);
     layout->addWidget(m_list, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -47,6 +51,11 @@ CFirmwarePackageDlg::CFirmwarePackageDlg(const std::vector<PackageEntry>& instal
     connect(buttons, &QDialogButtonBox::accepted, this, &CFirmwarePackageDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CFirmwarePackageDlg::reject);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &CFirmwarePackageDlg::accept);
+    // Focus alone makes an item current; only a selected one is a choice.
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(!m_list->selectedItems().isEmpty());
+    connect(m_list, &QListWidget::itemSelectionChanged, ok,
+            [this, ok] { ok->setEnabled(!m_list->selectedItems().isEmpty()); });
     layout->addWidget(buttons);
     resize(520, 300);
 }
@@ -59,8 +68,9 @@ void CFirmwarePackageDlg::OnBrowse() {
 }
 
 void CFirmwarePackageDlg::accept() {
-    const QListWidgetItem* item = m_list->currentItem();
-    if (!item) return;
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    if (selected.isEmpty()) return;
+    const QListWidgetItem* item = selected.front();
     const QString data = item->data(Qt::UserRole).toString();
     m_strChosen = data == kBuiltin ? QString() : data;
     QDialog::accept();

@@ -280,7 +280,11 @@ void CMainFrame::ShowPackage() {
 void CMainFrame::OnOpenLogFolder() {
     const QString folder = m_runLog.Folder();
     QDir().mkpath(folder);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    // A desktop without a file manager answers nothing: the path, to copy.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        Prompter().ShowInfo(tr("Open Log Folder"),
+                            tr("No file manager answered. The update logs are in:\n\n%1")
+                                .arg(QDir::toNativeSeparators(folder)));
 }
 
 void CMainFrame::OnReceiverInfo() {

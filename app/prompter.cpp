@@ -13,11 +13,16 @@ bool CMessageBoxPrompter::AskYesNoDefaultNo(const QString& caption, const QStrin
 }
 
 void CMessageBoxPrompter::ShowError(const QString& caption, const QString& text) {
-    QMessageBox::critical(nullptr, caption, text);
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }
 
 void CMessageBoxPrompter::ShowInfo(const QString& caption, const QString& text) {
-    QMessageBox::information(nullptr, caption, text);
+    // Selectable, so a path or a reason can be copied out of it.
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }
 
 namespace {

@@ -123,6 +123,7 @@ void CRunLog::OnEvent(const EngineEvent& event) {
             break;
     }
     if (std::holds_alternative<ev::Restarting>(event) && !m_bRunning) Begin();
+    if (const auto* e = std::get_if<ev::TransferStarted>(&event)) LogImages(e->images);
     if (const auto* e = std::get_if<ev::Finished>(&event)) OnFinished(e->outcome, e->detail);
 }
 
@@ -187,14 +188,44 @@ void CRunLog::TakeReceiver() {
     };
     m_receiver = QStringLiteral("part number %1, serial number %2")
                      .arg(known(m_pEngine->PartNumber()), known(m_pEngine->Serial()));
+    NameBySerial(m_pEngine->Serial());
+}
+
+void CRunLog::LogImages(const std::vector<ev::SentImage>& images) {
+    if (!m_bRunning) return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const ev::SentImage& image : images)
+        Hold(now, QStringLiteral("Image sent: %1 %2, %3 bytes, SHA-256 %4")
+                      .arg(image.type)
+                      .arg(image.id)
+                      .arg(image.size)
+                      .arg(image.sha256));
+}
+
+void CRunLog::NameBySerial(const std::string& serial) {
+    if (m_bNamedBySerial || serial.empty() || !m_file.isOpen()) return;
+    m_bNamedBySerial = true;
+    const QDir dir(m_folder);
+    const QString path = dir.filePath(
+        RunLogFileName(m_begun, m_port + QStringLiteral(" SN ") + QString::fromStdString(serial)));
+    // QFile closes a file to rename it; the run goes on at its end.
+    const QString old = m_file.fileName();
+    if (QFileInfo::exists(path) || !m_file.rename(path)) m_file.setFileName(old);
+    if (!m_file.isOpen() &&
+        !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        Fail(m_file.errorString());
 }
 
 void CRunLog::Begin() {
     m_bRunning = true;
     m_bFailed = false;
     m_receiver.clear();
+    m_bNamedBySerial = false;
+    m_clock.start();
     const QDateTime now = QDateTime::currentDateTime();
     const QString port = PortText();
+    m_begun = now;
+    m_port = port;
     if (!QDir().mkpath(m_folder)) {
         m_file.setFileName(m_folder);
         Fail(QStringLiteral("cannot create the folder"));
@@ -230,6 +261,12 @@ void CRunLog::End(const QString& outcome) {
           QStringLiteral("Receiver: ") +
               (m_receiver.isEmpty() ? QStringLiteral("not identified by its loader") : m_receiver));
     Write(now, QStringLiteral("Outcome: ") + outcome);
+    const qint64 ms = m_clock.elapsed();
+    Write(now, QStringLiteral("Duration: %1:%2.%3 (%4 s)")
+                   .arg(ms / 60000)
+                   .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+                   .arg(ms % 1000 / 100)
+                   .arg(static_cast<double>(ms) / 1000.0, 0, 'f', 1));
     m_file.close();
     m_bRunning = false;
 }
@@ -241,8 +278,16 @@ void CRunLog::Hold(const QDateTime& when, const QString& text) {
 
 void CRunLog::Write(const QDateTime& when, const QString& text) {
     if (!m_file.isOpen()) return;
+    // One message, one line: a link's report comes over several.
+    QString flat = text;
+    if (flat.contains(QLatin1Char('\n'))) {
+        QStringList parts = flat.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (QString& part : parts) part = part.trimmed();
+        parts.removeAll(QString());
+        flat = parts.join(QLatin1Char(' '));
+    }
     const QByteArray line =
-        (Stamp(when) + QStringLiteral("  ") + text + QLatin1Char('\n')).toUtf8();
+        (Stamp(when) + QStringLiteral("  ") + flat + QLatin1Char('\n')).toUtf8();
     if (m_file.write(line) != line.size()) Fail(m_file.errorString());
 }
 

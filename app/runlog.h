@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -16,7 +17,8 @@ class UpdateEngine;
 // when the variable is unset or not an absolute path.
 QString RunLogFolder();
 // "2026-12-08_09-39-56.123_COM3-dev-ttyUSB0.log": the time first, so names
-// sort oldest first; the port made safe for a file name.
+// sort oldest first; the port (and, once known, "SN" and the receiver's serial
+// number) made safe for a file name.
 QString RunLogFileName(const QDateTime& when, const QString& port);
 // Whether a file name is one RunLogFileName gives.
 bool IsRunLogFileName(const QString& name);
@@ -27,8 +29,11 @@ bool IsRunLogFileName(const QString& name);
 void PruneRunLogs(const QString& folder, int keep, const QString& current = {});
 
 // Writes one file per update run of an engine: every line of its message
-// list with a time stamp, the port, the package, the receiver's part and
-// serial numbers, and the outcome.
+// list with a time stamp (a message over several lines on one), the port,
+// the package, the SHA-256 of each image sent, the receiver's part and
+// serial numbers, the outcome and how long the run took. The file is named
+// at the start by the port and renamed with the serial number once the
+// loader has told it.
 //
 // A run starts with Update (or with a transfer the receiver starts on its
 // own, as after a boot update) and ends with the outcome, a Disconnect, the
@@ -73,6 +78,9 @@ private:
     void OnFinished(UpdateOutcome outcome, const QString& message);
     // The loader answered: its part and serial numbers belong to this run.
     void TakeReceiver();
+    void LogImages(const std::vector<ev::SentImage>& images);
+    // Adds the receiver's serial number to the open file's name.
+    void NameBySerial(const std::string& serial);
     void Begin();
     void Hold(const QDateTime& when, const QString& text);
     void Write(const QDateTime& when, const QString& text);
@@ -86,6 +94,10 @@ private:
     std::vector<Line> m_between;         // since the last run ended
     std::optional<Line> m_held;          // the list's last line, while a run is open
     QString m_receiver;                  // part and serial numbers, once the loader answered
+    QDateTime m_begun;                   // the run's start, which names its file
+    QString m_port;                      // the port, as the file name has it
+    QElapsedTimer m_clock;               // the run's duration
+    bool m_bNamedBySerial = false;
     bool m_bRunning = false;
     bool m_bWasSending = false;
     bool m_bRunSinceConnect = false;

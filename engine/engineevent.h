@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <variant>
+#include <vector>
 
 #include "link.h"
 
@@ -58,6 +59,14 @@ struct LoaderFound {
     bool bootOffered;
 };
 struct BootStarting {};
+// An image as it goes out: its bytes' SHA-256 (a boot image's after its
+// serial number was written into it), for an auditor to match.
+struct SentImage {
+    QString type;  // "CPU", "FPGA", "BOOT"
+    std::uint16_t id;
+    qint64 size;
+    QString sha256;  // lower-case hex
+};
 struct TransferStarted {
     bool boot;
     QString partNumber;
@@ -67,6 +76,7 @@ struct TransferStarted {
     bool builtinPackage;
     QString packageName, packageFolder;
     qint64 totalBytes;
+    std::vector<SentImage> images;  // in the order they go out
 };
 struct BlockSent {
     std::uint32_t offset;

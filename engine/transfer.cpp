@@ -1,5 +1,6 @@
 // The engine's transfer side: restart into the loader, the CPU and boot
 // update starts, one block per acknowledgement, the checksum block, the end.
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <algorithm>
 
@@ -10,6 +11,13 @@
 #include "updateengine.h"
 
 namespace {
+
+ev::SentImage Sent(const char* type, std::uint16_t id, const std::uint8_t* bytes,
+                   std::size_t size) {
+    const QByteArray sha = QCryptographicHash::hash(
+        QByteArrayView(bytes, static_cast<qsizetype>(size)), QCryptographicHash::Sha256);
+    return {QLatin1String(type), id, static_cast<qint64>(size), QString::fromLatin1(sha.toHex())};
+}
 
 constexpr char kResetText[] = "\r\n\r\nreset\r\n";                         // 11 bytes, no NUL
 constexpr char kUsbRebootText[] = "\r\n\r\ntst usbcmdreset\r\nreset\r\n";  // 29 bytes with the NUL
@@ -176,12 +184,15 @@ void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
     t.m_bHasFpga =
         DecideFpga(m_strFpgaVersion, m_strBootVersion, m_strPartNumber, m_pConfig->fpgaPrefixes);
     t.m_nTotalSize = 0;
+    m_sentImages.clear();
     if (t.m_bHasFpga) {
         const ImageBytes fpga = m_pStore->Find("FPGA", fpgaId);
+        if (!fpga.empty()) m_sentImages.push_back(Sent("FPGA", fpgaId, fpga.data(), fpga.size()));
         t.m_pSecondImage = fpga.data();
         t.m_nTotalSize = static_cast<std::uint32_t>(fpga.size());
     }
     const ImageBytes cpu = m_pStore->Find("CPU", cpuId);
+    m_sentImages.insert(m_sentImages.begin(), Sent("CPU", cpuId, cpu.data(), cpu.size()));
     t.m_pImage = cpu.data();
     t.m_nImageSize = static_cast<std::uint32_t>(cpu.size());
     t.m_nTotalSize += t.m_nImageSize;
@@ -216,6 +227,7 @@ void UpdateEngine::BeginBootTransfer(std::uint16_t bootId) {
 
     // Patched in our own copy before the first block, so the checksum covers it.
     PatchBootSerial(m_bootImage, m_pConfig->loaderFamily, m_strSerial, m_strPnTail);
+    m_sentImages = {Sent("BOOT", bootId, m_bootImage.data(), m_bootImage.size())};
     t.m_bSecondImage = false;
     t.m_nProgress = 0;
     m_nProgressMax = t.m_nTotalSize;
@@ -230,7 +242,7 @@ void UpdateEngine::SendFirstBlock(bool boot) {
         // the CPU image goes alone, and the operator should know it.
         t.m_bHasFpga && t.m_nTotalSize == t.m_nImageSize, m_package.has_value(),
         m_package && m_package->builtin, m_package ? Text(m_package->name) : QString(),
-        m_package ? Text(m_package->folder) : QString(), t.m_nTotalSize};
+        m_package ? Text(m_package->folder) : QString(), t.m_nTotalSize, m_sentImages};
     emit happened(started);
     t.m_nPos = 0;
     std::uint8_t block[kBlockSize] = {};

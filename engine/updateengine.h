@@ -246,7 +246,8 @@ private:
 
     // The transfer.
     CTransferState m_transfer;
-    std::vector<std::uint8_t> m_bootImage;  // the patched copy of a boot image
+    std::vector<std::uint8_t> m_bootImage;    // the patched copy of a boot image
+    std::vector<ev::SentImage> m_sentImages;  // this transfer's, for its report
     // The store the running transfer reads from, kept alive when another
     // package is chosen meanwhile.
     std::shared_ptr<const IImageStore> m_pTransferStore;

@@ -207,7 +207,7 @@ TEST(LinkSetup, UnlistedPortSelectsNothingAndOkKeepsThePort) {
     EXPECT_TRUE(frame.m_bManualUpdate);
 }
 
-TEST(LinkSetup, TabWalksTheControlsInDialogOrder) {
+TEST(LinkSetup, TabWalksTheControlsTopToBottom) {
     CLinkChoice frame;
     CLinkSetupDlg dlg;
     dlg.Attach(&frame, Ports({3}));
@@ -224,7 +224,8 @@ TEST(LinkSetup, TabWalksTheControlsInDialogOrder) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             order << QApplication::focusWidget();
         }
-        EXPECT_EQ(order, (QList<QWidget*>{dlg.PortCombo(), dlg.OkButton(), dlg.ManualUpdateCheck(),
+        // The 115200 box is off while Manual Update is clear, so Tab passes it.
+        EXPECT_EQ(order, (QList<QWidget*>{dlg.PortCombo(), dlg.ManualUpdateCheck(), dlg.OkButton(),
                                           dlg.CancelButton(), dlg.PortCombo()}));
         dlg.reject();
     });
@@ -232,20 +233,15 @@ TEST(LinkSetup, TabWalksTheControlsInDialogOrder) {
 
 // About ----------------------------------------------------------------------
 
-TEST(About, ShowsTheMomentOfOpeningAndClosesWithEscape) {
-    std::setlocale(LC_TIME, "C");
-    const QString before = CAboutDlg::FormatExeVersion(std::time(nullptr));
+TEST(About, ShowsTheVersionAndBuildDateAndClosesWithEscape) {
     CAboutDlg dlg;
-    const QString after = CAboutDlg::FormatExeVersion(std::time(nullptr));
     const int result = RunModal(dlg, [&] {
         EXPECT_EQ(dlg.windowTitle(), "About QuorvexUpdate");
         const QString shown = dlg.ExeVersionLabel()->text();
-        EXPECT_TRUE(QRegularExpression("^EXE version:\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$")
+        EXPECT_TRUE(QRegularExpression("^EXE version:8\\.6\\.3\\.1, built \\d{4}-\\d{2}-\\d{2}$")
                         .match(shown)
                         .hasMatch())
             << shown.toStdString();
-        EXPECT_GE(shown, before);
-        EXPECT_LE(shown, after);
         EXPECT_EQ(dlg.LibVersionLabel()->text(), "library version:2.23J");
         EXPECT_FALSE(dlg.CompanyLabel()->text().isEmpty());
         EXPECT_FALSE(dlg.IconLabel()->pixmap().isNull());
@@ -253,22 +249,6 @@ TEST(About, ShowsTheMomentOfOpeningAndClosesWithEscape) {
         QTest::keyClick(&dlg, Qt::Key_Escape);
     });
     EXPECT_EQ(result, QDialog::Rejected);
-}
-
-TEST(About, FormatsLocalTime) {
-    std::setlocale(LC_TIME, "C");
-    const QByteArray savedTz = qgetenv("TZ");
-    qputenv("TZ", "UTC");
-    tzset();
-    EXPECT_EQ(CAboutDlg::FormatExeVersion(86400 * 365 + 3723), "EXE version:1971-01-01 01:02:03");
-    qputenv("TZ", "JST-9");
-    tzset();
-    EXPECT_EQ(CAboutDlg::FormatExeVersion(86400 * 365 + 3723), "EXE version:1971-01-01 10:02:03");
-    if (savedTz.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", savedTz);
-    tzset();
 }
 
 class UrlCatcher : public QObject {

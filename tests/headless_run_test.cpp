@@ -497,13 +497,27 @@ TEST_F(RunLog, TheFileHoldsEveryLineOfTheListAndTheOutcome) {
     // The device path makes no folders.
     EXPECT_TRUE(QRegularExpression(
                     QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.\\d{3}_COM231-"
-                                   "dev-pts-\\d+\\.log$"))
+                                   "dev-pts-\\d+-SN-123456\\.log$"))
                     .match(files[0])
                     .hasMatch())
         << files[0].toStdString();
 
-    const QStringList lines = LogLines(QDir(Logs()).filePath(files[0]));
-    ASSERT_GE(lines.size(), 5);
+    QStringList lines = LogLines(QDir(Logs()).filePath(files[0]));
+    ASSERT_GE(lines.size(), 6);
+    // What an auditor matches against the package: the image's own hash.
+    const QStringList images = lines.filter(QRegularExpression("^Image sent: "));
+    QFile image(firmware + "/CPU/248.bin");
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    EXPECT_EQ(
+        images,
+        QStringList{QStringLiteral("Image sent: CPU 248, %1 bytes, SHA-256 %2")
+                        .arg(image.size())
+                        .arg(QCryptographicHash::hash(image.readAll(), QCryptographicHash::Sha256)
+                                 .toHex())});
+    lines.removeIf([](const QString& l) { return l.startsWith("Image sent: "); });
+    EXPECT_TRUE(QRegularExpression("^Duration: \\d+:\\d\\d\\.\\d \\(\\d+\\.\\d s\\)$")
+                    .match(lines.takeLast())
+                    .hasMatch());
     EXPECT_TRUE(lines[0].startsWith("QuorvexUpdate ")) << lines[0].toStdString();
     EXPECT_EQ(lines[1], QStringLiteral("Port: COM231 (%1)").arg(sim->DevicePath().c_str()));
     EXPECT_EQ(

@@ -34,10 +34,6 @@ Chinese</source>
 中文</translation>
     </message>
     <message>
-        <source>App</source>
-        <translation>应用</translation>
-    </message>
-    <message>
         <source>Connect</source>
         <translation>连接</translation>
     </message>
@@ -222,6 +218,26 @@ Station</source>
     <message>
         <source>This receiver has just been updated. Update it again?</source>
         <translation>这台接收机刚刚升级完成。要再升级一次吗？</translation>
+    </message>
+    <message>
+        <source>&amp;App</source>
+        <translation>应用(&amp;A)</translation>
+    </message>
+    <message>
+        <source>No serial port was found. Plug in the adapter (Link setup lists it as soon as it appears), or choose USB in App &gt; Link setup.</source>
+        <translation>没有找到串口。请插上串口适配器（插上后连接设置中会立即列出），或在“应用 &gt; 连接设置”中选择 USB。</translation>
+    </message>
+    <message>
+        <source>Choose a port in App &gt; Link setup (it lists the ports present now), then Connect.</source>
+        <translation>请在“应用 &gt; 连接设置”中选择端口（其中列出当前存在的端口），然后连接。</translation>
+    </message>
+    <message>
+        <source>No file manager answered. The update logs are in:
+
+%1</source>
+        <translation>没有文件管理器响应。升级日志位于：
+
+%1</translation>
     </message>
 </context>
 <context>
@@ -443,12 +459,12 @@ Station</source>
         <translation>发送以下来源的镜像：</translation>
     </message>
     <message>
-        <source>Built-in test image (for the simulated receiver)</source>
-        <translation>内置测试镜像（供模拟接收机使用）</translation>
-    </message>
-    <message>
         <source>&amp;Folder...</source>
         <translation>文件夹(&amp;F)...</translation>
+    </message>
+    <message>
+        <source>Built-in test image: for the simulated receiver only, never a real one</source>
+        <translation>内置测试镜像：仅供模拟接收机使用，切勿用于真实接收机</translation>
     </message>
 </context>
 <context>
@@ -503,6 +519,30 @@ Station</source>
     <message>
         <source>Writing firmware</source>
         <translation>正在写入固件</translation>
+    </message>
+    <message>
+        <source>%1 - %2, boot %3</source>
+        <translation>%1 - %2，引导程序 %3</translation>
+    </message>
+    <message>
+        <source>Completed!</source>
+        <translation>完成！</translation>
+    </message>
+    <message>
+        <source>Boot loader sent: restart the receiver, then Update again to send the CPU firmware.</source>
+        <translation>引导程序已发送：请重启接收机，然后再次升级以发送 CPU 固件。</translation>
+    </message>
+    <message>
+        <source>The line to the receiver was lost</source>
+        <translation>与接收机的线路已断开</translation>
+    </message>
+    <message>
+        <source>The receiver sent nothing for %1 s</source>
+        <translation>接收机 %1 秒内没有任何回应</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
     </message>
 </context>
 <context>
@@ -603,28 +643,34 @@ Station</source>
         <source>The receiver on %1 is being updated. Stopping now interrupts the update: a receiver whose firmware is cut off in the middle may not start again until it is updated from its loader. %2</source>
         <translation>%1 上的接收机正在升级。现在停止会中断升级：固件写到一半被中断的接收机可能无法再启动，只能从其引导程序重新升级。%2</translation>
     </message>
+    <message>
+        <source>%1 done, %2 failed, %3 running, %4 waiting</source>
+        <translation>%1 台完成，%2 台失败，%3 台进行中，%4 台等待</translation>
+    </message>
+    <message>
+        <source>%1.
+The system reported: %2</source>
+        <translation>%1。
+系统报告：%2</translation>
+    </message>
 </context>
 <context>
-    <name>CStationWorker</name>
+    <name>ProgressFigures</name>
     <message>
-        <source>%1 - %2, boot %3</source>
-        <translation>%1 - %2，boot %3</translation>
+        <source>Progress: </source>
+        <translation>进度：</translation>
     </message>
     <message>
-        <source>Completed!</source>
-        <translation>完成！</translation>
+        <source>bytes</source>
+        <translation>字节</translation>
     </message>
     <message>
-        <source>The line was lost.</source>
-        <translation>线路已断开。</translation>
+        <source>%1 kB/s</source>
+        <translation>%1 kB/s</translation>
     </message>
     <message>
-        <source>The receiver sent nothing for %1 s.</source>
-        <translation>接收机 %1 秒内没有任何回应。</translation>
-    </message>
-    <message>
-        <source>Boot loader sent: restart the receiver, then Update again to send the CPU firmware.</source>
-        <translation>引导程序已发送：请重启接收机，然后再次升级以发送 CPU 固件。</translation>
+        <source>%1 left</source>
+        <translation>剩余 %1</translation>
     </message>
 </context>
 </TS>
