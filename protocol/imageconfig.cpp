@@ -44,6 +44,7 @@ private:
     void Cpu(const std::vector<std::string>& args);
     // The "fpga=<id>" and "boot=<id>" words of a cpu row, from index 2 on.
     void ImageIds(const std::vector<std::string>& args, int* fpgaId, int* bootId);
+    void Versions(const std::vector<std::string>& args);
 
     std::vector<std::pair<int, std::string>>* m_errors;
     ImageConfig m_config;
@@ -54,6 +55,8 @@ private:
     int m_familyLine = 0;
     int m_seriesLine = 0;
     bool m_cpuGiven = false;
+    int m_versionsLine = 0;
+    std::map<std::string, int> m_rowVersionLines;
 };
 
 void ConfigReader::Read(std::string_view text) {
@@ -76,6 +79,12 @@ void ConfigReader::Read(std::string_view text) {
     // Without one the update would restart the receiver into its loader
     // only to find nothing to send.
     if (!m_cpuGiven) Fail("no cpu row: the package serves no receiver");
+    for (const auto& [pn, line] : m_rowVersionLines) {
+        if (m_partLines.count(pn) != 0) continue;
+        m_lineNo = line;
+        Fail("versions for " + pn + ", which has no cpu row");
+    }
+    m_lineNo = 0;
 }
 
 void ConfigReader::Line(const std::string& text) {
@@ -92,6 +101,8 @@ void ConfigReader::Line(const std::string& text) {
         Fpga(args);
     else if (key == "cpu")
         Cpu(args);
+    else if (key == "versions")
+        Versions(args);
     else
         Fail("unknown entry " + Quoted(key));
 }
@@ -163,6 +174,57 @@ void ConfigReader::ImageIds(const std::vector<std::string>& args, int* fpgaId, i
     }
 }
 
+// As the receiver's version record reports them: "5.200".
+bool IsVersionText(std::string_view s) {
+    return !s.empty() && s.size() <= 16 && std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+               c == '.' || c == '-' || c == '_';
+    });
+}
+
+// "versions [<part number>] cpu=<v> [fpga=<v>] [boot=<v>]": without a part
+// number, what every row's images bring; with one, where that row differs.
+void ConfigReader::Versions(const std::vector<std::string>& args) {
+    std::size_t i = 0;
+    std::string pn;
+    if (!args.empty() && args[0].find('=') == std::string::npos) pn = args[i++];
+    if (!pn.empty() && (pn.size() != 7 || !IsPartNumberText(pn))) {
+        Fail("part number " + Quoted(pn) + " is not 7 digits or capitals");
+        return;
+    }
+    int& first = pn.empty() ? m_versionsLine : m_rowVersionLines[pn];
+    if (first != 0) {
+        Fail((pn.empty() ? std::string("versions") : "versions for " + pn) +
+             " given twice (first on line " + std::to_string(first) + ")");
+        return;
+    }
+    first = m_lineNo;
+    if (i == args.size()) Fail("versions takes cpu=<version>, fpga=<version> or boot=<version>");
+    FirmwareVersions v;
+    for (; i < args.size(); ++i) {
+        const std::string& w = args[i];
+        const auto eq = w.find('=');
+        const std::string name = w.substr(0, eq);
+        std::string* slot = name == "cpu"    ? &v.cpu
+                            : name == "fpga" ? &v.fpga
+                            : name == "boot" ? &v.boot
+                                             : nullptr;
+        if (eq == std::string::npos || slot == nullptr)
+            Fail(Quoted(w) + " is none of cpu=, fpga=, boot=");
+        else if (!slot->empty())
+            Fail(name + "= given twice");
+        else if (!IsVersionText(std::string_view(w).substr(eq + 1)))
+            Fail(name + " version " + Quoted(w.substr(eq + 1)) +
+                 " is not 1 to 16 letters, digits, '.', '-' or '_'");
+        else
+            *slot = w.substr(eq + 1);
+    }
+    if (pn.empty())
+        m_config.versions = v;
+    else
+        m_config.rowVersions.emplace_back(pn, v);
+}
+
 }  // namespace
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -188,4 +250,22 @@ bool ParseImageConfig(std::string_view text, ImageConfig* config, std::string* e
     const auto& [line, why] = errors.front();
     *error = line > 0 ? "line " + std::to_string(line) + ": " + why : why;
     return false;
+}
+
+FirmwareVersions ImageConfig::VersionsFor(std::string_view partNumber) const {
+    FirmwareVersions v = versions;
+    for (const auto& [part, row] : rowVersions) {
+        if (part != partNumber) continue;
+        if (!row.cpu.empty()) v.cpu = row.cpu;
+        if (!row.fpga.empty()) v.fpga = row.fpga;
+        if (!row.boot.empty()) v.boot = row.boot;
+    }
+    return v;
+}
+
+std::optional<FirmwareVersions> ImageConfig::CommonVersions() const {
+    // Before the loader names its part number only what all rows share is known.
+    for (const auto& [part, row] : rowVersions)
+        if (VersionsFor(part) != versions) return std::nullopt;
+    return versions;
 }

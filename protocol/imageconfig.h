@@ -1,9 +1,18 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+// The firmware versions images bring, as a receiver's version record reports
+// them ("5.200"); empty where the package does not say.
+struct FirmwareVersions {
+    std::string cpu, fpga, boot;
+    bool Any() const { return !cpu.empty() || !fpga.empty() || !boot.empty(); }
+    bool operator==(const FirmwareVersions&) const = default;
+};
 
 // Configuration delivered with the firmware images.
 struct ImageConfig {
@@ -14,6 +23,14 @@ struct ImageConfig {
     // From "fpga=<id>" and "boot=<id>" on a cpu row: part number, image id, in file order.
     std::vector<std::pair<std::string, int>> fpgaRows;
     std::vector<std::pair<std::string, int>> bootRows;
+    // What the images bring: the whole package's, and a row's where it differs.
+    FirmwareVersions versions;
+    std::vector<std::pair<std::string, FirmwareVersions>> rowVersions;
+
+    // The versions a part number's images bring: its row's over the package's.
+    FirmwareVersions VersionsFor(std::string_view partNumber) const;
+    // The versions every part number gets alike; nothing when rows differ.
+    std::optional<FirmwareVersions> CommonVersions() const;
 };
 
 // Parses the configuration text; false with a message naming the line on

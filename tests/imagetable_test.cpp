@@ -69,6 +69,29 @@ TEST(ImageConfig, EveryProblemIsListedWithItsLine) {
     EXPECT_EQ(first, "line 2: fpga= image id '0' must be 1..65535");
 }
 
+TEST(ImageConfig, VersionsForThePackageAndWhereARowDiffers) {
+    constexpr std::string_view head = "loader-family Q4B1\nseries Q4\ncpu Q4B1C20 248\n";
+    ImageConfig c;
+    std::vector<std::pair<int, std::string>> errors;
+    ASSERT_TRUE(ParseImageConfig(std::string(head) + "cpu Q4B1C21 249\n"
+                                                     "versions cpu=5.200 fpga=2.400\n"
+                                                     "versions Q4B1C21 cpu=5.210\n",
+                                 &c, &errors));
+    EXPECT_EQ(c.VersionsFor("Q4B1C20"), (FirmwareVersions{"5.200", "2.400", ""}));
+    EXPECT_EQ(c.VersionsFor("Q4B1C21"), (FirmwareVersions{"5.210", "2.400", ""}));
+    EXPECT_FALSE(c.CommonVersions());
+    EXPECT_FALSE(ParseImageConfig(std::string(head) + "versions cpu=5.2 cpu=5.3 gps=1 boot=a/b\n"
+                                                      "versions cpu=5.2\n"
+                                                      "versions Q4B1C99 cpu=5.2\n",
+                                  &c, &errors));
+    EXPECT_EQ(errors, (std::vector<std::pair<int, std::string>>{
+                          {4, "cpu= given twice"},
+                          {4, "'gps=1' is none of cpu=, fpga=, boot="},
+                          {4, "boot version 'a/b' is not 1 to 16 letters, digits, '.', '-' or '_'"},
+                          {5, "versions given twice (first on line 4)"},
+                          {6, "versions for Q4B1C99, which has no cpu row"}}));
+}
+
 TEST(ImageTable, CpuRowsMayNameFpgaAndBootImages) {
     ImageConfig c;
     c.cpuRows = {{"Q4FA0K1", 250}, {"Q4FA0K2", 250}};
