@@ -33,13 +33,15 @@ struct HeadlessCommandLine {
     const QCommandLineOption log{QStringLiteral("log"), {}, QStringLiteral("FILE")};
     const QCommandLineOption firmware{QStringLiteral("firmware"), {}, QStringLiteral("PACKAGE")};
     const QCommandLineOption check{QStringLiteral("check")};
+    const QCommandLineOption force{QStringLiteral("force")};
+    const QCommandLineOption noVerify{QStringLiteral("no-verify")};
     const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     const QCommandLineOption version{QStringLiteral("version")};
 
     HeadlessCommandLine() {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({headless, port, usb, manual, baud, boot, timeout, completion, restarts,
-                           log, firmware, check, help, version});
+                           log, firmware, check, force, noVerify, help, version});
         parser.addPositionalArgument(QStringLiteral("PORT"), {});
     }
 };
@@ -140,6 +142,8 @@ bool ReadRun(const HeadlessCommandLine& c, HeadlessOptions* o, QString* error) {
                     QStringLiteral("--max-restarts takes a number from 0 to %1, not %2"),
                     &o->maxRestarts, error))
         return false;
+    o->force = c.parser.isSet(c.force);
+    o->verify = !c.parser.isSet(c.noVerify);
     if (c.parser.isSet(c.log)) {
         o->logFile = c.parser.value(c.log);
         if (o->logFile.isEmpty()) {
@@ -206,6 +210,10 @@ QString HeadlessUsage(const QString& command) {
         "                       after the last block before it reports (600)\n"
         "  --max-restarts N     give up when the receiver asks for a restart (\"VX\")\n"
         "                       more than N times (3)\n"
+        "  --force              update a receiver that already runs the versions the\n"
+        "                       package states\n"
+        "  --no-verify          end at \"Completed!\" without reading the versions the\n"
+        "                       receiver comes back with\n"
         "  --log FILE           also append every line to FILE\n"
         "  --version            print the program version\n"
         "  -h, --help           this text\n"
@@ -230,6 +238,10 @@ QString HeadlessUsage(const QString& command) {
         "  10   everything was sent, but the receiver did not report the end of its\n"
         "       flash write within --completion-timeout: it may still be writing; do\n"
         "       not power it off, check it once it has restarted\n"
+        "  11   the receiver confirmed the update, but came back with other versions\n"
+        "       than the package states, or gave no version record within 60 s\n"
+        "  12   the receiver already runs the package's versions; nothing was sent\n"
+        "       (--force sends them all the same)\n"
         "  130  interrupted (SIGINT or SIGTERM); the port was closed first. While\n"
         "       blocks go out or the receiver writes its flash, the first Ctrl-C only\n"
         "       warns; a second one within 5 s stops\n");

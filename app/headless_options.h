@@ -19,6 +19,8 @@ enum HeadlessExit : int {
     kExitBootSent = 8,         // boot loader sent: restart the receiver, run again
     kExitBadPackage = 9,       // no firmware package given, or it is not usable
     kExitUnconfirmed = 10,     // all sent; the receiver never reported the end of its flash write
+    kExitNotVerified = 11,     // confirmed, but it came back with other versions or not at all
+    kExitUpToDate = 12,        // it already runs the package's versions; nothing sent (--force)
     kExitInterrupted = 130,    // SIGINT or SIGTERM; the port was closed first
 };
 
@@ -29,6 +31,8 @@ struct HeadlessOptions {
     int timeoutSeconds = 30;  // without a byte from the receiver while it must answer
     int completionTimeoutSeconds = 600;  // the receiver writes its flash after the last block
     int maxRestarts = 3;                 // "VX" restarts taken before giving up
+    bool force = false;                  // update a receiver that is up to date
+    bool verify = true;                  // read the versions again after the update
     QString logFile;
     QString firmware;    // --firmware: a folder, an installed package's name or "builtin"
     bool check = false;  // --check: only check the package; no port is needed

@@ -49,6 +49,7 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
     m_engine.SetPrompter(this);
     m_engine.SetTimeouts(m_options.timeoutSeconds * 1000,
                          m_options.completionTimeoutSeconds * 1000);
+    m_engine.SetVerify(m_options.verify);
     connect(&m_engine, &UpdateEngine::happened, this, &CHeadlessRun::OnEvent);
 }
 
@@ -80,7 +81,9 @@ void CHeadlessRun::OnEvent(const EngineEvent& event) {
     else if (std::holds_alternative<ev::Restarting>(event))
         OnRestartRequested();
     else if (const auto* e = std::get_if<ev::Finished>(&event))
-        OnEngineFinished(e->outcome, e->detail);
+        OnEngineFinished(*e);
+    else if (const auto* e = std::get_if<ev::Verified>(&event))
+        OnVerified(*e);
 }
 
 CHeadlessRun::~CHeadlessRun() {
@@ -140,6 +143,15 @@ void CHeadlessRun::OnIdentificationEnded(bool recordFound) {
     m_bRecordFound = m_bRecordFound || recordFound;
     if (m_bUpdateGiven) return;
     m_bUpdateGiven = true;
+    if (const QString step = m_engine.VersionStep(); !step.isEmpty())
+        m_output.Note(QStringLiteral("Versions: %1").arg(step));
+    if (m_engine.IsReceiverUpToDate() && !m_options.force) {
+        Finish(kExitUpToDate,
+               QStringLiteral("The receiver on %1 already runs the package's firmware; nothing "
+                              "was sent. --force updates it all the same.")
+                   .arg(PortName()));
+        return;
+    }
     // Without a version record Update is given all the same: the receiver may
     // already sit in its loader, which answers the poll. Given once the engine
     // is done with the bytes that ended the identification.
@@ -159,10 +171,12 @@ void CHeadlessRun::OnRestartRequested() {
                    .arg(m_options.maxRestarts));
 }
 
-void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& message) {
-    switch (outcome) {
+void CHeadlessRun::OnEngineFinished(const ev::Finished& finished) {
+    const QString& message = finished.detail;
+    switch (finished.outcome) {
         case UpdateOutcome::Completed:
-            Finish(kExitCompleted, {});
+            // The run ends with the check of the versions.
+            if (!finished.verifying) Finish(kExitCompleted, {});
             break;
         case UpdateOutcome::BootSent:
             Finish(kExitBootSent, BootSentMessage());
@@ -182,6 +196,23 @@ void CHeadlessRun::OnEngineFinished(UpdateOutcome outcome, const QString& messag
             Finish(kExitInterrupted, message);
             break;
     }
+}
+
+void CHeadlessRun::OnVerified(const ev::Verified& verified) {
+    using Result = ev::Verified::Result;
+    if (verified.result == Result::Matches)
+        Finish(kExitCompleted, {});
+    else
+        Finish(kExitNotVerified,
+               verified.result == Result::Differs
+                   ? QStringLiteral("The receiver on %1 confirmed the update but runs %2, not the "
+                                    "package's %3.")
+                         .arg(PortName(), VersionsText(verified.reported),
+                              VersionsText(verified.expected))
+                   : QStringLiteral("The receiver on %1 confirmed the update but gave no version "
+                                    "record within %2 s; check it once it has restarted.")
+                         .arg(PortName())
+                         .arg(verified.waitedMs / 1000));
 }
 
 void CHeadlessRun::OnStall(EnginePhase, qint64) {

@@ -63,7 +63,8 @@ private:
     void OnEvent(const EngineEvent& event);
     void OnIdentificationEnded(bool recordFound);
     void OnRestartRequested();
-    void OnEngineFinished(UpdateOutcome outcome, const QString& message);
+    void OnEngineFinished(const ev::Finished& finished);
+    void OnVerified(const ev::Verified& verified);
     void OnStall(EnginePhase phase, qint64 silentMs);
     QString PortName() const;
 

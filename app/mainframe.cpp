@@ -194,8 +194,21 @@ void CMainFrame::OnFirmwareUpdate() {
         !Prompter().AskYesNoDefaultNo(QStringLiteral("QuorvexUpdate"),
                                       tr("This receiver has just been updated. Update it again?")))
         return;
+    // A receiver that runs the package's versions already gains nothing but
+    // the risk of a flash.
+    if (!m_bJustUpdated && m_engine.IsReceiverUpToDate() &&
+        !Prompter().AskYesNoDefaultNo(
+            QStringLiteral("QuorvexUpdate"),
+            tr("The receiver already runs the firmware of this package (%1). Update it anyway?")
+                .arg(PackageVersionsText())))
+        return;
     m_bJustUpdated = false;
     m_engine.OnFirmwareUpdate();
+}
+
+QString CMainFrame::PackageVersionsText() const {
+    const auto versions = m_engine.PackageVersions();
+    return versions ? VersionsText(*versions) : QString();
 }
 
 // -------------------------------------------------------- firmware package
@@ -205,6 +218,7 @@ void CMainFrame::UsePackage(FirmwarePackage package) {
     m_bPackageChosen = true;
     m_strPackageNote.clear();
     ShowPackage();
+    m_pView->ShowVersionStep();
     if (m_pStation) m_pStation->SetPackage(*m_engine.Package());
 }
 
@@ -267,6 +281,9 @@ QString CMainFrame::PackageText() const {
     const FirmwarePackage* p = m_engine.Package();
     if (!m_bPackageChosen || !p) return tr("Firmware: none chosen");
     if (p->builtin) return tr("Firmware: built-in test image");
+    const QString versions = PackageVersionsText();
+    if (!versions.isEmpty())
+        return tr("Firmware: %1 (%2)").arg(QString::fromStdString(p->name), versions);
     return tr("Firmware: %1").arg(QString::fromStdString(p->name));
 }
 

@@ -86,6 +86,8 @@ public:
     bool UsePackageFolder(const QString& folder, bool report);
     bool IsPackageChosen() const { return m_bPackageChosen; }
     QString PackageText() const;
+    // "CPU 5.200, FPGA 2.300": what the package states it brings; empty when nothing.
+    QString PackageVersionsText() const;
 
     const CLinkChoice& LinkChoice() const { return m_link; }
     UpdateEngine& Engine() { return m_engine; }

@@ -5,6 +5,7 @@
 #include <array>
 #include <iterator>
 
+#include "engineevent.h"
 #include "imagetable.h"
 #include "textescape.h"
 
@@ -37,6 +38,11 @@ QStringList HeaderLines(const FirmwarePackage& package) {
     QStringList fpga;
     for (const std::string& prefix : config.fpgaPrefixes) fpga << QString::fromStdString(prefix);
     field("FPGA prefixes:", fpga.isEmpty() ? QStringLiteral("none") : fpga.join(QLatin1Char(' ')));
+    field("Versions:",
+          config.versions.Any() ? VersionsText(config.versions) : QStringLiteral("not stated"));
+    for (const auto& [partNumber, differs] : config.rowVersions)
+        field("", QStringLiteral("%1: %2").arg(QString::fromStdString(partNumber),
+                                               VersionsText(config.VersionsFor(partNumber))));
     return lines;
 }
 

@@ -124,7 +124,18 @@ void CRunLog::OnEvent(const EngineEvent& event) {
     }
     if (std::holds_alternative<ev::Restarting>(event) && !m_bRunning) Begin();
     if (const auto* e = std::get_if<ev::TransferStarted>(&event)) LogImages(e->images);
-    if (const auto* e = std::get_if<ev::Finished>(&event)) OnFinished(e->outcome, e->detail);
+    if (const auto* e = std::get_if<ev::Finished>(&event)) {
+        // The check of the versions belongs to the run: it ends after it.
+        if (e->verifying) {
+            TakeReceiver();
+            m_pendingOutcome = OutcomeText(e->outcome, e->detail);
+        } else {
+            OnFinished(e->outcome, e->detail);
+        }
+    }
+    if (std::holds_alternative<ev::Verified>(event) && m_pendingOutcome)
+        End(*std::exchange(m_pendingOutcome, std::nullopt) + QStringLiteral("; ") +
+            change.lines.value(0));
 }
 
 void CRunLog::OnListCleared() {
@@ -163,7 +174,9 @@ void CRunLog::OnLastLineReplaced(const QString& line) {
 void CRunLog::OnStateChanged() {
     if (!m_pEngine->IsConnected()) {
         m_bWasSending = false;
-        End(QStringLiteral("Disconnected"));
+        End(m_pendingOutcome ? *std::exchange(m_pendingOutcome, std::nullopt) +
+                                   QStringLiteral("; not verified (disconnected)")
+                             : QStringLiteral("Disconnected"));
         return;
     }
     // A transfer begins: the loader has identified the receiver. After a boot

@@ -102,4 +102,6 @@ private:
     bool m_bWasSending = false;
     bool m_bRunSinceConnect = false;
     bool m_bFailed = false;  // this run's file is lost; said once
+    // Confirmed by the receiver; the check of its versions still runs.
+    std::optional<QString> m_pendingOutcome;
 };

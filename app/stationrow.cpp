@@ -107,6 +107,14 @@ void CStationRow::Update() {
     m_engine.OnFirmwareUpdate();
 }
 
+void CStationRow::SetPackage(const FirmwarePackage& package) {
+    m_package = package;
+    // The engine compares the receiver with it before any Update; a run
+    // keeps the images it started with.
+    if (!IsUnderWay()) m_engine.SetPackage(m_package);
+    Changed();
+}
+
 void CStationRow::SetBootAnswer(bool yes) {
     if (m_bBootAnswer == yes) return;
     m_bBootAnswer = yes;
@@ -126,13 +134,17 @@ StationEngineState CStationRow::State() const {
     state.sending = state.connected && m_engine.IsSending();
     state.awaiting = state.connected && m_engine.IsAwaitingCompletion();
     state.underWay = IsUnderWay();
+    state.verifying = state.connected && m_engine.IsVerifying();
     state.writingMs = state.awaiting ? m_nWritingMs : -1;
     state.serialNumber = QString::fromLatin1(m_engine.ReceiverSn());
-    if (*m_engine.CpuVersion())
+    if (*m_engine.CpuVersion()) {
         state.versions = tr("%1 - %2, boot %3")
                              .arg(QString::fromLatin1(m_engine.CpuVersion()),
                                   QString::fromLatin1(m_engine.FpgaVersion()),
                                   QString::fromLatin1(m_engine.BootVersion()));
+        if (const QString step = m_engine.VersionStep(); !step.isEmpty())
+            state.versions += QStringLiteral(" (%1)").arg(step);
+    }
     return state;
 }
 
@@ -145,6 +157,7 @@ QString CStationRow::StateText() const {
     if (state.awaiting)
         return state.writingMs >= 0 ? tr("Writing firmware %1").arg(DurationText(state.writingMs))
                                     : tr("Writing firmware");
+    if (state.verifying) return tr("Verifying");
     switch (m_result) {
         case StationResult::Completed:
         case StationResult::BootSent:
@@ -154,7 +167,8 @@ QString CStationRow::StateText() const {
         case StationResult::None:
             break;
     }
-    return m_bUpdateGiven ? tr("Starting") : tr("Ready");
+    if (m_bUpdateGiven) return tr("Starting");
+    return IsUpToDate() ? tr("Up to date") : tr("Ready");
 }
 
 QString CStationRow::Figures() const {
@@ -180,6 +194,10 @@ void CStationRow::OnEvent(const EngineEvent& event) {
         OnStalled(e->phase, e->silentMs);
     } else if (const auto* e = std::get_if<ev::Finished>(&event)) {
         OnFinished(e->outcome, e->detail);
+    } else if (std::holds_alternative<ev::Verified>(event)) {
+        // The check after the update says what the receiver runs now.
+        SetResult(m_result, m_strResult + QLatin1Char(' ') + ListLines(event).lines.value(0),
+                  m_strResultDetail);
     } else if (std::holds_alternative<ev::IdentificationEnded>(event)) {
         Changed();
     }

@@ -22,9 +22,10 @@ struct StationEngineState {
     bool polling = false;
     bool sending = false;
     bool awaiting = false;
-    bool underWay = false;  // from the restart until the outcome
-    qint64 writingMs = -1;  // the receiver writes its flash, this long so far
-    QString serialNumber;   // from the version record
+    bool underWay = false;   // from the restart until the outcome
+    bool verifying = false;  // confirmed; the receiver is asked for its versions
+    qint64 writingMs = -1;   // the receiver writes its flash, this long so far
+    QString serialNumber;    // from the version record
     QString versions;
 
     bool IsQuiet() const { return connected && !identifying && !polling && !sending && !awaiting; }
@@ -56,13 +57,15 @@ public:
     void Disconnect();
     void Update();
     // The images of the next Update.
-    void SetPackage(const FirmwarePackage& package) { m_package = package; }
+    void SetPackage(const FirmwarePackage& package);
     // The answer the next "Update boot?" gets.
     void SetBootAnswer(bool yes);
     bool BootAnswer() const { return m_bBootAnswer; }
 
     // Connected, nothing under way, and not updated since it connected.
     bool IsIdle() const;
+    // Its record shows every version the package states: Update All leaves it.
+    bool IsUpToDate() const { return m_engine.IsReceiverUpToDate(); }
     // From the restart until the outcome: a Disconnect now cuts off a flash.
     bool IsUnderWay() const { return m_engine.IsConnected() && m_engine.IsRunUnderWay(); }
     StationEngineState State() const;

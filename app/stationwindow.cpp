@@ -38,6 +38,8 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
     // First, so that it stays in reach however narrow the window is.
     m_updateAll = new QPushButton(tr("Update All"), this);
     bar->addWidget(m_updateAll);
+    m_includeCurrent = new QCheckBox(tr("Include receivers that are up to date"), this);
+    bar->addWidget(m_includeCurrent);
     bar->addSpacing(16);
     bar->addWidget(new QLabel(tr("Serial port or device:"), this));
     m_portCombo = new QComboBox(this);
@@ -91,6 +93,7 @@ CStationWindow::CStationWindow(StationSetup setup, QWidget* parent)
     connect(m_portCombo->lineEdit(), &QLineEdit::returnPressed, this,
             &CStationWindow::OnAddClicked);
     connect(m_updateAll, &QPushButton::clicked, this, &CStationWindow::UpdateAll);
+    connect(m_includeCurrent, &QCheckBox::toggled, this, &CStationWindow::RefreshUpdateAll);
 
     ShowPackage();
     // A hand-edited file may repeat a port or hold one that is none.
@@ -237,7 +240,7 @@ int CStationWindow::UpdateAll() {
     if (!m_setup.package) return 0;
     int started = 0;
     for (const auto& row : m_rows) {
-        if (!row->IsIdle()) continue;
+        if (!WouldUpdate(*row)) continue;
         row->Update();
         ++started;
     }
@@ -353,11 +356,17 @@ QString CStationWindow::Summary() const {
         .arg(c.waiting);
 }
 
+bool CStationWindow::WouldUpdate(const CStationRow& row) const {
+    // A receiver that runs the package's versions already is left alone
+    // unless the operator asks for it.
+    return row.IsIdle() && (m_includeCurrent->isChecked() || !row.IsUpToDate());
+}
+
 void CStationWindow::RefreshUpdateAll() {
     m_summary->setText(Summary());
-    m_updateAll->setEnabled(
-        m_setup.package &&
-        std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) { return row->IsIdle(); }));
+    m_updateAll->setEnabled(m_setup.package &&
+                            std::any_of(m_rows.begin(), m_rows.end(),
+                                        [this](const auto& row) { return WouldUpdate(*row); }));
 }
 
 void CStationWindow::ShowPackage() {

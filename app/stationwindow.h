@@ -12,6 +12,7 @@
 #include "updateengine.h"
 
 class CStationRow;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -95,6 +96,7 @@ private:
     bool HasRow(const QString& port) const;
     void SaveRows() const;
     void RefreshUpdateAll();
+    bool WouldUpdate(const CStationRow& row) const;
     void ShowPackage();
 
     StationSetup m_setup;
@@ -103,6 +105,7 @@ private:
     QComboBox* m_portCombo = nullptr;
     QPushButton* m_addButton = nullptr;
     QPushButton* m_updateAll = nullptr;
+    QCheckBox* m_includeCurrent = nullptr;
     QLabel* m_packageLabel = nullptr;
     QLabel* m_note = nullptr;
     QLabel* m_summary = nullptr;

@@ -17,6 +17,11 @@ constexpr int kRepaintMs = 16;
 CUpdateView::CUpdateView(UpdateEngine& engine, QWidget* parent)
     : QWidget(parent), m_engine(engine) {
     auto* layout = new QVBoxLayout(this);
+    // What an Update would change on the receiver, once both sides are known.
+    m_versions = new QLabel(this);
+    m_versions->setObjectName(QStringLiteral("versions"));
+    m_versions->hide();
+    layout->addWidget(m_versions);
     layout->addWidget(new QLabel(tr("Message:"), this));
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("messageList"));
@@ -97,7 +102,18 @@ QString CUpdateView::OutcomeText() const {
     return m_outcome->isHidden() ? QString() : m_outcome->text();
 }
 
+void CUpdateView::ShowVersionStep() {
+    const QString step = m_engine.VersionStep();
+    m_versions->setText(tr("Receiver firmware: %1").arg(step));
+    m_versions->setVisible(!step.isEmpty() && m_engine.IsConnected());
+}
+
+QString CUpdateView::VersionStepText() const {
+    return m_versions->isHidden() ? QString() : m_versions->text();
+}
+
 void CUpdateView::OnStateChanged() {
+    ShowVersionStep();
     if (!m_engine.IsRunUnderWay())
         m_guard->clear();
     else if (m_engine.Phase() != EnginePhase::FlashWrite)

@@ -42,6 +42,10 @@ public:
     // How the last run ended, in words, once it has; empty while none has.
     QString OutcomeText() const;
 
+    // What an Update would change on the receiver; again when the package changes.
+    void ShowVersionStep();
+    QString VersionStepText() const;
+
     // Applies what waits for the next repaint.
     void Flush();
 
@@ -66,6 +70,7 @@ private:
     QListWidget* m_list = nullptr;
     QLabel* m_figures = nullptr;
     QLabel* m_guard = nullptr;
+    QLabel* m_versions = nullptr;
     QLabel* m_outcome = nullptr;
     CProgressClock m_clock;
     std::optional<QString> m_pendingLastLine;

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "imageconfig.h"
 #include "link.h"
 
 // How an update ended, for the faces that must act on it.
@@ -27,6 +28,7 @@ enum class EnginePhase {
     AwaitingStart,  // "AT" sent, its answer not yet in
     Sending,        // blocks go out
     FlashWrite,     // everything acknowledged; the receiver writes its flash
+    Verifying,      // confirmed; the receiver restarts and is asked for its versions
 };
 
 // What an engine reports, as data. Faces act on the data; the message list's
@@ -95,7 +97,20 @@ struct Stalled {
 };
 struct Finished {
     UpdateOutcome outcome;
-    QString detail;  // what went wrong, in words; empty for a success
+    QString detail;          // what went wrong, in words; empty for a success
+    bool verifying = false;  // a check of the versions follows (Verified)
+};
+// The receiver back in its firmware after a confirmed update.
+struct Verified {
+    enum class Result {
+        Matches,   // it runs the versions the package brings
+        Differs,   // it runs others
+        NoAnswer,  // it did not report within the time
+    };
+    Result result;
+    FirmwareVersions reported;  // as its version record says
+    FirmwareVersions expected;  // the package's, for what was sent
+    qint64 waitedMs;
 };
 struct LineClosed {  // the receiver took the line along while nothing was under way
     QString device;
@@ -106,11 +121,11 @@ struct Note {  // a face's own line
 
 }  // namespace ev
 
-using EngineEvent =
-    std::variant<ev::ListCleared, ev::ReceiverIdentified, ev::IdentificationEnded, ev::PortRefused,
-                 ev::Restarting, ev::RestartBegun, ev::RestartSent, ev::LoaderFound,
-                 ev::BootStarting, ev::TransferStarted, ev::BlockSent, ev::AllSent,
-                 ev::FlashWriteWaited, ev::Stalled, ev::Finished, ev::LineClosed, ev::Note>;
+using EngineEvent = std::variant<ev::ListCleared, ev::ReceiverIdentified, ev::IdentificationEnded,
+                                 ev::PortRefused, ev::Restarting, ev::RestartBegun, ev::RestartSent,
+                                 ev::LoaderFound, ev::BootStarting, ev::TransferStarted,
+                                 ev::BlockSent, ev::AllSent, ev::FlashWriteWaited, ev::Stalled,
+                                 ev::Finished, ev::Verified, ev::LineClosed, ev::Note>;
 
 // What an event does to the message list.
 struct ListChange {
@@ -123,3 +138,11 @@ struct ListChange {
 
 // The message list's words for an event, in the running language.
 ListChange ListLines(const EngineEvent& event);
+
+// "5.100 → 5.200" for what would change, "up to date" when nothing would;
+// empty when the package states no versions or the receiver's are unknown.
+QString VersionStepText(const FirmwareVersions& receiver, const FirmwareVersions& package);
+// "CPU 5.200, FPGA 2.400": the versions stated, for the operator.
+QString VersionsText(const FirmwareVersions& versions);
+// The receiver runs every version the package states.
+bool IsUpToDate(const FirmwareVersions& receiver, const FirmwareVersions& package);

@@ -83,6 +83,26 @@ QStringList Lines(const ev::Finished& e) {
     }
 }
 
+QStringList Lines(const ev::Verified& e) {
+    const auto q = [](const std::string& s) { return QString::fromStdString(s); };
+    switch (e.result) {
+        case ev::Verified::Result::Matches: {
+            QString line = Tr("Verified: CPU %1").arg(q(e.reported.cpu));
+            if (!e.expected.fpga.empty()) line += Tr(", FPGA %1").arg(q(e.reported.fpga));
+            return {line};
+        }
+        case ev::Verified::Result::Differs:
+            return {Tr("Warning: the receiver came back with CPU %1, FPGA %2, not the "
+                       "package's %3. Check the package and the receiver.")
+                        .arg(q(e.reported.cpu), q(e.reported.fpga), VersionsText(e.expected))};
+        case ev::Verified::Result::NoAnswer:
+            return {Tr("Warning: the receiver did not report its versions within %1 s after "
+                       "the update. Check that it has restarted and runs the new firmware.")
+                        .arg(e.waitedMs / 1000)};
+    }
+    return {};
+}
+
 // "Address: %X": upper-case hexadecimal without leading zeros.
 QString AddressLine(std::uint32_t address) {
     return QStringLiteral("Address: ") + QString::number(address, 16).toUpper();
@@ -100,7 +120,8 @@ ListChange ListLines(const EngineEvent& event) {
                                  std::is_same_v<T, ev::PortRefused> ||
                                  std::is_same_v<T, ev::RestartBegun> ||
                                  std::is_same_v<T, ev::TransferStarted> ||
-                                 std::is_same_v<T, ev::Finished>) {
+                                 std::is_same_v<T, ev::Finished> ||
+                                 std::is_same_v<T, ev::Verified>) {
                 return Append(Lines(e));
             } else if constexpr (std::is_same_v<T, ev::RestartSent>) {
                 return Append({e.manual ? Tr("Please manually restart the receiver now.")
@@ -123,4 +144,38 @@ ListChange ListLines(const EngineEvent& event) {
             }
         },
         event);
+}
+
+bool IsUpToDate(const FirmwareVersions& receiver, const FirmwareVersions& package) {
+    if (!package.Any() || receiver.cpu.empty()) return false;
+    const auto same = [](const std::string& has, const std::string& brings) {
+        return brings.empty() || has == brings;
+    };
+    return same(receiver.cpu, package.cpu) && same(receiver.fpga, package.fpga) &&
+           same(receiver.boot, package.boot);
+}
+
+QString VersionStepText(const FirmwareVersions& receiver, const FirmwareVersions& package) {
+    if (!package.Any()) return {};
+    if (IsUpToDate(receiver, package)) return Tr("up to date");
+    QStringList steps;
+    const auto step = [&](const char* what, const std::string& has, const std::string& brings) {
+        if (brings.empty() || has == brings) return;
+        const QString from = has.empty() ? QString() : QString::fromStdString(has) + " ";
+        steps << QStringLiteral("%1 %2→ %3")
+                     .arg(QLatin1String(what), from, QString::fromStdString(brings));
+    };
+    step("CPU", receiver.cpu, package.cpu);
+    step("FPGA", receiver.fpga, package.fpga);
+    step("boot", receiver.boot, package.boot);
+    return steps.join(QStringLiteral(", "));
+}
+
+// "CPU 5.200, FPGA 2.400": the versions stated.
+QString VersionsText(const FirmwareVersions& v) {
+    QStringList parts;
+    if (!v.cpu.empty()) parts << QStringLiteral("CPU ") + QString::fromStdString(v.cpu);
+    if (!v.fpga.empty()) parts << QStringLiteral("FPGA ") + QString::fromStdString(v.fpga);
+    if (!v.boot.empty()) parts << QStringLiteral("boot ") + QString::fromStdString(v.boot);
+    return parts.join(QStringLiteral(", "));
 }

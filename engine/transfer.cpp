@@ -180,6 +180,10 @@ void UpdateEngine::StartCpuUpdate(std::uint16_t cpuId, std::uint16_t fpgaId) {
 
 void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
     CTransferState& t = m_transfer;
+    // What the check after the update holds the receiver to: the CPU image's
+    // version, and the FPGA image's only where one is sent.
+    m_sentVersions = m_pConfig->VersionsFor(m_strPartNumber);
+    m_sentVersions.boot.clear();
     m_pTransferStore = m_package ? m_package->store : nullptr;
     t.m_bHasFpga =
         DecideFpga(m_strFpgaVersion, m_strBootVersion, m_strPartNumber, m_pConfig->fpgaPrefixes);
@@ -196,6 +200,7 @@ void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
     t.m_pImage = cpu.data();
     t.m_nImageSize = static_cast<std::uint32_t>(cpu.size());
     t.m_nTotalSize += t.m_nImageSize;
+    if (t.m_nTotalSize == t.m_nImageSize) m_sentVersions.fpga.clear();
     t.m_bSecondImage = false;
     t.m_nProgress = 0;
     m_nProgressMax = t.m_nTotalSize;
@@ -302,5 +307,10 @@ void UpdateEngine::ResendLastBlock() {
 void UpdateEngine::OnUpdateCompleted() {
     if (m_bBootUpdate) return;  // its outcome came with the last acknowledgement
     m_bAwaitCompletion = false;
-    Finish(UpdateOutcome::Completed);
+    // A boot update waits for the operator instead; it is never checked so.
+    // Nor is a package that states no versions: there is nothing to hold to.
+    const bool verify = m_bVerify && m_sentVersions.Any();
+    emit happened(ev::Finished{UpdateOutcome::Completed, {}, verify});
+    if (verify) BeginVerification();
+    emit stateChanged();
 }

@@ -72,6 +72,7 @@ UpdateEngine::UpdateEngine(LinkFactory makeLink, const ImageConfig& config,
     m_timerSs.setTimerType(Qt::PreciseTimer);
     connect(&m_timerVersion, &QTimer::timeout, this, [this] { OnTimer(TIMER_VERSION); });
     connect(&m_timerSs, &QTimer::timeout, this, [this] { OnTimer(TIMER_SS); });
+    connect(&m_timerVerify, &QTimer::timeout, this, &UpdateEngine::AskVersionAgain);
     // Whatever changed, the watch wakes at the moment that now matters.
     connect(this, &UpdateEngine::stateChanged, this, &UpdateEngine::ArmWatch);
 }
@@ -203,6 +204,8 @@ void UpdateEngine::CloseLink() {
     m_bRestarting = m_bVersionDue = m_bSsDue = false;
     m_timerVersion.stop();
     m_timerSs.stop();
+    m_timerVerify.stop();
+    m_bVerifying = false;
     m_bIdentifying = false;
     ForgetRun();
 }
@@ -359,6 +362,18 @@ void UpdateEngine::OnLinkError(const std::string& text, bool lineLost) {
 }
 
 void UpdateEngine::OnLinkFailed(const QString& message, bool lineLost) {
+    if (lineLost && m_bVerifying) {
+        // The receiver restarts into its new firmware: a USB device comes
+        // back anew; a tty that goes along with it cannot be asked any more.
+        if (!IsSerial()) {
+            qCDebug(lcTrace, "%s", qPrintable(message));
+            m_pLink->Reattach();
+            return;
+        }
+        EndVerification(false);
+        OnLineClosed();
+        return;
+    }
     if (lineLost && IsQuiet()) {
         OnLineClosed();
         return;
@@ -390,7 +405,9 @@ void UpdateEngine::OnLinkReady() {
     // A device that comes after Connect missed the switch to the text
     // interface: the identification starts over on it. One that was there at
     // Connect has had it already; its notice merely came late.
-    if (m_bIdentifying && !m_bInterfaceSent) {
+    if (m_bVerifying) {
+        AskVersionAgain();
+    } else if (m_bIdentifying && !m_bInterfaceSent) {
         m_bInterfaceSent = true;
         WriteRaw(Bytes(kInterfaceCommand), sizeof kInterfaceCommand);
         m_nVersionTries = 0;
@@ -441,11 +458,18 @@ bool UpdateEngine::ReadChunk() {
     const bool stallSaid = m_bStallSaid;
     MarkActivity();
     if (stallSaid) ArmWatch();  // the receiver is back: the next silence counts
-    if (m_bIdentifying) {
+    if (m_bIdentifying || m_bVerifying) {
         // Read as a zero-terminated text: it ends at the chunk's first NUL.
         const auto* text = reinterpret_cast<const char*>(m_held.data());
         m_arrVersionText.emplace_back(text, ::strnlen(text, n));
-        if (ParseVersionRecord()) EndIdentification(true);
+        if (ParseVersionRecord()) {
+            if (m_bVerifying) {
+                EndVerification(true);
+            } else {
+                OnReceiverInfo();
+                EndIdentification(true);
+            }
+        }
     }
     return true;
 }
@@ -462,7 +486,6 @@ bool UpdateEngine::ParseVersionRecord() {
     m_bLoader115200 = record.loader115200;
     m_bRecordThisConnect = true;
     m_arrVersionText.clear();
-    OnReceiverInfo();
     return true;
 }
 

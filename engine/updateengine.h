@@ -63,6 +63,18 @@ public:
     void SetTimeouts(int stallMs, int completionMs);
     int StallMs() const { return m_nStallMs; }
     int CompletionMs() const { return m_nCompletionMs; }
+    // After a confirmed CPU update, wait up to timeoutMs for the receiver to
+    // come back in its firmware and read its versions again.
+    void SetVerify(bool verify, int timeoutMs = 60 * 1000);
+    bool IsVerifying() const { return m_bVerifying; }
+    // The versions this connection's record gave; nothing before a record.
+    std::optional<FirmwareVersions> ReceiverVersions() const;
+    // What the chosen package brings, where every part number gets the same.
+    std::optional<FirmwareVersions> PackageVersions() const;
+    // The receiver already runs every version the package states.
+    bool IsReceiverUpToDate() const;
+    // "CPU 5.100 → 5.200" or "up to date"; empty when either side is unknown.
+    QString VersionStep() const;
     // The clock the stall and the flash write are timed by.
     void SetClock(std::unique_ptr<EngineClock> clock);
 
@@ -192,6 +204,10 @@ private:
     void SendNextBlock();
     void ResendLastBlock();
     void OnUpdateCompleted();
+    // The check after a confirmed update (verify.cpp).
+    void BeginVerification();
+    void AskVersionAgain();
+    void EndVerification(bool recordCame);
     // Drops to 9600 where the rules say so, then then.
     void SetLoaderBaudRate(std::function<void()> then);
     // Without a record the loader's speed is unknown: the poll alternates.
@@ -243,6 +259,14 @@ private:
     bool m_bBootUpdate = false;
     bool m_bAwaitingAt = false;        // "AT" sent, its answer not yet in
     bool m_bIdentifyAnswered = false;  // this restart's loader identification was acted on
+
+    // The check after a confirmed update.
+    bool m_bVerify = true;
+    int m_nVerifyMs = 60 * 1000;
+    bool m_bVerifying = false;
+    std::int64_t m_nVerifyStartMs = 0;
+    QTimer m_timerVerify;             // asks again while the receiver restarts
+    FirmwareVersions m_sentVersions;  // what the run's images bring
 
     // The transfer.
     CTransferState m_transfer;

@@ -25,6 +25,7 @@ void UpdateEngine::SetClock(std::unique_ptr<EngineClock> clock) {
 
 EnginePhase UpdateEngine::Phase() const {
     if (!m_bConnected) return EnginePhase::Disconnected;
+    if (m_bVerifying) return EnginePhase::Verifying;
     if (m_bAwaitCompletion) return EnginePhase::FlashWrite;
     if (m_bSending) return EnginePhase::Sending;
     if (m_bAwaitingAt) return EnginePhase::AwaitingStart;
@@ -64,6 +65,9 @@ void UpdateEngine::MarkActivity() {
 
 void UpdateEngine::ArmWatch() {
     switch (Phase()) {
+        case EnginePhase::Verifying:
+            m_pClock->WakeAt(m_nVerifyStartMs + m_nVerifyMs, [this] { OnWatch(); });
+            return;
         case EnginePhase::FlashWrite: {
             const std::int64_t waited = m_pClock->NowMs() - m_nFlashWriteMs;
             const std::int64_t next = (waited / kWriteTickMs + 1) * kWriteTickMs;
@@ -95,6 +99,10 @@ void UpdateEngine::ArmWatch() {
 void UpdateEngine::OnWatch() {
     const std::int64_t now = m_pClock->NowMs();
     const EnginePhase phase = Phase();
+    if (phase == EnginePhase::Verifying) {
+        if (now - m_nVerifyStartMs >= m_nVerifyMs) EndVerification(false);
+        return;
+    }
     if (phase == EnginePhase::FlashWrite) {
         const std::int64_t waited = now - m_nFlashWriteMs;
         if (waited < m_nCompletionMs) {

@@ -496,7 +496,7 @@ TEST(EngineTime, AFlashWriteOfMinutesIsNoStallAndTheReceiverEndsIt) {
     EXPECT_TRUE(rig.engine.IsRunUnderWay());
     rig.receiver.Send("SC", {});
     ASSERT_TRUE(rig.Wait([&] { return rig.Completed(); }));
-    EXPECT_EQ(rig.engine.Phase(), EnginePhase::Idle);
+    EXPECT_FALSE(rig.engine.IsRunUnderWay());
 }
 
 TEST(EngineTime, AFlashWriteBeyondTheCompletionTimeEndsUnconfirmed) {
@@ -601,4 +601,38 @@ TEST(EngineTransfer, AnFpgaImageDueButAbsentIsSaid) {
         rig.lines.contains("No FPGA image in the package for Q4B2F10: only the CPU image "
                            "is sent."));
     EXPECT_TRUE(rig.receiver.Image(20).empty());
+}
+
+// After "Completed!" the receiver restarts into its new firmware and is asked
+// for its versions again; what it says is held against the package.
+TEST(EngineVerify, TheReceiverIsAskedAgainAfterTheUpdate) {
+    using Result = ev::Verified::Result;
+    struct Case {
+        const char* name;
+        bool answers;
+        const char* cpuAfter;
+        Result result;
+    } const cases[] = {{"new firmware", true, "5.200", Result::Matches},
+                       {"old firmware", true, "5.100", Result::Differs},
+                       {"silent", false, "5.200", Result::NoAnswer}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.config.versions.cpu = "5.200";
+        std::vector<ev::Verified> verified;
+        OnEvent<ev::Verified>(rig.engine, &rig.engine,
+                              [&](const ev::Verified& v) { verified.push_back(v); });
+        rig.FullUpdate();
+        rig.receiver.options.cpuVersion = c.cpuAfter;
+        rig.receiver.answerVersion = c.answers;
+        EXPECT_EQ(rig.engine.Phase(), EnginePhase::Verifying);
+        if (c.answers) {
+            ASSERT_TRUE(rig.Wait([&] { return !verified.empty(); }));
+        } else {
+            rig.clock->Advance(60'000);
+        }
+        ASSERT_EQ(verified.size(), 1u);
+        EXPECT_EQ(verified[0].result, c.result);
+        EXPECT_EQ(rig.engine.Phase(), EnginePhase::Idle);
+    }
 }

@@ -318,7 +318,8 @@ TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
     const QByteArray cpu250 = magic + QByteArray(296, 'b'), cpu248 = magic + QByteArray(124, 'd');
     WritePackage(folder,
                  "loader-family Q4B1\nseries Q4\nfpga Q4FA0 Q4FA1\n"
-                 "cpu Q4A2C30 249\ncpu Q4FA0K1 250 fpga=12\ncpu Q4B1C20 248 boot=7\n",
+                 "cpu Q4A2C30 249\ncpu Q4FA0K1 250 fpga=12\ncpu Q4B1C20 248 boot=7\n"
+                 "versions cpu=5.200 fpga=2.400\nversions Q4B1C20 cpu=5.210\n",
                  {{"CPU/249.bin", cpu249},
                   {"CPU/250.bin", cpu250},
                   {"FPGA/12.bin", fpga12},
@@ -329,14 +330,16 @@ TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
     EXPECT_EQ(r.err, "");
     QStringList lines = r.out.split('\n');
     // The package check words the warning; this test only places it.
-    ASSERT_GE(lines.size(), 14);
-    EXPECT_TRUE(lines[13].startsWith("warning: CPU/249.bin: ")) << lines[13].toStdString();
-    lines[13] = "(warning)";
+    ASSERT_GE(lines.size(), 16);
+    EXPECT_TRUE(lines[15].startsWith("warning: CPU/249.bin: ")) << lines[15].toStdString();
+    lines[15] = "(warning)";
     const QStringList expected{"Package:       z4-test",
                                "Folder:        " + folder,
                                "Loader family: Q4B1",
                                "Series:        Q4",
                                "FPGA prefixes: Q4FA0 Q4FA1",
+                               "Versions:      CPU 5.200, FPGA 2.400",
+                               "               Q4B1C20: CPU 5.210, FPGA 2.400",
                                "",
                                "Part number  Image         Size  SHA-256",
                                "Q4A2C30      CPU/249.bin  12345  " + Sha256(cpu249),

@@ -207,6 +207,43 @@ TEST_F(HeadlessRun, CompletedEndsWithZeroAndTheListOnStdout) {
     EXPECT_EQ(err.toStdString(), "");
 }
 
+// A package that states its versions: a receiver already at them is left
+// alone, and after an update the versions it comes back with are checked.
+TEST_F(HeadlessRun, VersionsDecideWhetherToSendAndCheckTheResult) {
+    struct Row {
+        const char* name;
+        const char* before;
+        const char* after;  // what the simulated firmware reports after the update
+        bool force, verify;
+        int exit;
+        const char* said;  // on standard output
+    } const rows[] = {
+        {"updated", "5.100", "5.200", false, true, kExitCompleted, "Verified: CPU 5.200"},
+        {"came back old", "5.100", "", false, true, kExitNotVerified, "Warning: the receiver"},
+        {"not checked", "5.100", "", false, false, kExitCompleted, "Completed!"},
+        {"up to date", "5.200", "", false, true, kExitUpToDate, "Versions: up to date"},
+        {"forced", "5.200", "", true, true, kExitCompleted, "Verified: CPU 5.200"},
+    };
+    const Bytes image = CpuImage(10 * 128, 3);
+    UsePackage("cpu Q4B1C20 248\nversions cpu=5.200\n", {{"CPU/248.bin", image}});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        qsim::SimOptions o;
+        o.cpuVersion = row.before;
+        o.cpuVersionAfter = row.after;
+        StartSim(o);
+        HeadlessOptions options;
+        options.force = row.force;
+        options.verify = row.verify;
+        EXPECT_EQ(Run(options), row.exit) << err.toStdString();
+        EXPECT_TRUE(out.contains(row.said)) << out.toStdString();
+        EXPECT_EQ(sim->Stats().transfersStarted, row.exit == kExitUpToDate ? 0 : 1);
+        // Asked once before the update, and again after it unless told not to.
+        const bool checked = row.verify && row.exit != kExitUpToDate;
+        EXPECT_EQ(sim->Stats().versionAnswers > 1, checked);
+    }
+}
+
 TEST_F(HeadlessRun, TheTimeOutCountsFromTheLastByteNotFromTheStart) {
     qsim::SimOptions o;
     o.pace = true;  // the transfer takes its wire time, several time-outs long

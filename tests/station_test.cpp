@@ -72,9 +72,11 @@ protected:
         return *sims.back();
     }
     QString Path(std::size_t sim) const { return QString::fromStdString(sims[sim]->DevicePath()); }
-    void Open(int silenceSeconds = 30) {
+    void Open(int silenceSeconds = 30, const std::string& cpuVersion = {}) {
+        FirmwarePackage package = SmallPackage(image);
+        package.config.versions.cpu = cpuVersion;
         window = std::make_unique<CStationWindow>(
-            StationSetup{{}, SmallPackage(image), {}, silenceSeconds});
+            StationSetup{{}, std::move(package), {}, silenceSeconds});
         window->show();
     }
     CStationRow& Row(int index) { return window->Row(index); }
@@ -222,6 +224,29 @@ TEST_F(Station, AReceiverThatFallsSilentFailsItsRowAlone) {
     EXPECT_FALSE(Row(0).State().connected);
     EXPECT_EQ(Row(1).Result(), StationResult::Completed) << Row(1).ResultText().toStdString();
     EXPECT_TRUE(sims[1]->CheckImage(0, image).equal);
+}
+
+// A package that states its versions: Update All passes a receiver that runs
+// them unless asked to include it, and each update ends with its check.
+TEST_F(Station, UpdateAllLeavesReceiversThatAreUpToDate) {
+    qsim::SimOptions current, old;
+    current.cpuVersion = "5.200";
+    old.cpuVersionAfter = "5.200";
+    StartSim(current);
+    StartSim(old);
+    Open(30, "5.200");
+    ASSERT_TRUE(window->AddPort(Path(0)));
+    ASSERT_TRUE(window->AddPort(Path(1)));
+    ASSERT_TRUE(WaitAllIdle());
+    EXPECT_EQ(Row(0).StateText(), "Up to date");
+    EXPECT_EQ(window->UpdateAll(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Row(1).ResultText().contains("Verified"); }, kGuardMs))
+        << Row(1).ResultText().toStdString();
+    EXPECT_EQ(Row(1).ResultText(), "Completed! Verified: CPU 5.200");
+    EXPECT_EQ(sims[0]->Stats().transfersStarted, 0);
+    EXPECT_FALSE(window->UpdateAllButton()->isEnabled());
+    window->findChild<QCheckBox*>()->click();
+    EXPECT_TRUE(window->UpdateAllButton()->isEnabled());
 }
 
 // Each row answers "Update boot?" itself, No unless its box is ticked, and

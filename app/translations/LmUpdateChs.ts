@@ -239,6 +239,14 @@ Station</source>
 
 %1</translation>
     </message>
+    <message>
+        <source>The receiver already runs the firmware of this package (%1). Update it anyway?</source>
+        <translation>接收机已在运行此固件包的固件（%1）。仍要升级吗？</translation>
+    </message>
+    <message>
+        <source>Firmware: %1 (%2)</source>
+        <translation>固件：%1（%2）</translation>
+    </message>
 </context>
 <context>
     <name>CUpdateView</name>
@@ -285,6 +293,10 @@ Station</source>
     <message>
         <source>Failed after %1: %2 Check the cable and the receiver's power, then Connect and Update again; a receiver that no longer starts needs Manual Update in Link Setup.</source>
         <translation>%1 后失败：%2 请检查电缆和接收机电源，然后重新连接并升级；无法再启动的接收机需要在连接设置中选择“手动升级”。</translation>
+    </message>
+    <message>
+        <source>Receiver firmware: %1</source>
+        <translation>接收机固件：%1</translation>
     </message>
 </context>
 <context>
@@ -447,6 +459,26 @@ Station</source>
         <source>The receiver on %1 has not reported the end of its flash write after %2. It may still be writing: do not power it off or unplug it, and check it once it has restarted.</source>
         <translation>%2 后 %1 上的接收机仍未报告固件写入结束。它可能仍在写入：请勿断开电源或拔出接收机，待其重启后再检查。</translation>
     </message>
+    <message>
+        <source>Verified: CPU %1</source>
+        <translation>已核对：CPU %1</translation>
+    </message>
+    <message>
+        <source>, FPGA %1</source>
+        <translation>，FPGA %1</translation>
+    </message>
+    <message>
+        <source>up to date</source>
+        <translation>已是最新</translation>
+    </message>
+    <message>
+        <source>Warning: the receiver came back with CPU %1, FPGA %2, not the package's %3. Check the package and the receiver.</source>
+        <translation>警告：接收机重启后为 CPU %1、FPGA %2，而不是固件包的 %3。请检查固件包和接收机。</translation>
+    </message>
+    <message>
+        <source>Warning: the receiver did not report its versions within %1 s after the update. Check that it has restarted and runs the new firmware.</source>
+        <translation>警告：升级后 %1 秒内接收机未报告其版本。请确认它已重启并运行新固件。</translation>
+    </message>
 </context>
 <context>
     <name>CFirmwarePackageDlg</name>
@@ -543,6 +575,14 @@ Station</source>
     <message>
         <source>%1: %2</source>
         <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>Verifying</source>
+        <translation>正在核对版本</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>已是最新</translation>
     </message>
 </context>
 <context>
@@ -652,6 +692,10 @@ Station</source>
 The system reported: %2</source>
         <translation>%1。
 系统报告：%2</translation>
+    </message>
+    <message>
+        <source>Include receivers that are up to date</source>
+        <translation>包括已是最新的接收机</translation>
     </message>
 </context>
 <context>

@@ -31,10 +31,12 @@ struct SimOptions {
     std::string bootVersion = "3.100";  // also decides the loader's line speed
     std::string recordText;             // not empty: sent verbatim as the "log version" answer
     bool answerVersion = true;          // false: a receiver that never answers "log version"
-    std::string noiseBefore;            // text sent just before the record
-    std::string noiseAfter;             // text sent just after it
-    int recordPieces = 1;               // writes the answer is cut into
-    int recordPieceGapMs = 5;           // pause between those writes
+    // Not empty: what the firmware reports once an update has completed.
+    std::string cpuVersionAfter, fpgaVersionAfter;
+    std::string noiseBefore;   // text sent just before the record
+    std::string noiseAfter;    // text sent just after it
+    int recordPieces = 1;      // writes the answer is cut into
+    int recordPieceGapMs = 5;  // pause between those writes
     // Bytes that arrive while the updater's line speed differs from the one
     // listened at are dropped, as a real line would garble them.
     bool checkSpeed = true;
@@ -230,6 +232,8 @@ private:
     void Changed();  // call with m_mutex held after changing m_stats
 
     const SimOptions m_options;
+    bool m_updated = false;  // an update completed: the firmware reports the versions after
+    SimOptions RecordOptions() const;
     SimPty m_pty;
     int m_fd = -1;          // the end served: the pty's master or the stream
     bool m_stream = false;  // m_fd is a stream socket

@@ -39,6 +39,9 @@ const char kUsage[] =
     "  --serial SN             serial number in the version record (Z4A00417)\n"
     "  --cpu-version V         CPU version (5.100)\n"
     "  --fpga-version V        FPGA version (2.300)\n"
+    "  --cpu-version-after V   CPU version reported once an update completed\n"
+    "                          (unchanged)\n"
+    "  --fpga-version-after V  FPGA version reported once an update completed\n"
     "  --boot-version V        boot version (3.100); the loader listens at 115200 when\n"
     "                          it lies strictly between 3.000 and 9.999, else at 9600\n"
     "  --record-text TEXT      send TEXT verbatim as the version answer\n"
@@ -102,6 +105,10 @@ const OptionRow kRows[] = {
      [](SimCommandLine& c, const std::string& t, int) { c.sim.cpuVersion = t; }},
     {"fpga-version", Arg::Text,
      [](SimCommandLine& c, const std::string& t, int) { c.sim.fpgaVersion = t; }},
+    {"cpu-version-after", Arg::Text,
+     [](SimCommandLine& c, const std::string& t, int) { c.sim.cpuVersionAfter = t; }},
+    {"fpga-version-after", Arg::Text,
+     [](SimCommandLine& c, const std::string& t, int) { c.sim.fpgaVersionAfter = t; }},
     {"boot-version", Arg::Text,
      [](SimCommandLine& c, const std::string& t, int) { c.sim.bootVersion = t; }},
     {"record-text", Arg::Escaped,

@@ -88,9 +88,16 @@ void ReceiverSim::OnLine(const std::string& line) {
     if (answer) AnswerVersion();
 }
 
+SimOptions ReceiverSim::RecordOptions() const {
+    SimOptions o = m_options;
+    if (m_updated && !o.cpuVersionAfter.empty()) o.cpuVersion = o.cpuVersionAfter;
+    if (m_updated && !o.fpgaVersionAfter.empty()) o.fpgaVersion = o.fpgaVersionAfter;
+    return o;
+}
+
 void ReceiverSim::AnswerVersion() {
     const std::string text =
-        m_options.noiseBefore + VersionRecord(m_options) + m_options.noiseAfter;
+        m_options.noiseBefore + VersionRecord(RecordOptions()) + m_options.noiseAfter;
     const std::size_t pieces = static_cast<std::size_t>(
         std::clamp(m_options.recordPieces, 1, static_cast<int>(text.size())));
     const std::size_t step = (text.size() + pieces - 1) / pieces;

@@ -238,6 +238,7 @@ void ReceiverSim::Complete(bool good) {
             ++m_stats.completedUpdates;
             // The board reboots into its new firmware and speaks text again.
             m_mode = SimMode::Firmware;
+            m_updated = true;
             m_listenBaud = 115200;
             m_line.clear();
             m_stats.mode = m_mode;
