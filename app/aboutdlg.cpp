@@ -12,9 +12,9 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent),
       // The receiver tool showed the moment the box was opened under this
       // label; what an operator looks for here is the version and its build.
-      m_strExeVersion(QStringLiteral("EXE version:%1, built %2")
+      m_strExeVersion(tr("EXE version:%1, built %2")
                           .arg(QLatin1String(kProgramVersion), QLatin1String(kBuildDate))),
-      m_strLibVersion(QStringLiteral("library version:2.23J")),
+      m_strLibVersion(tr("library version:2.23J")),
       m_lblIcon(new QLabel(this)),
       m_lblCompany(new QLabel(QString::fromUtf8(kMakerName), this)),
       m_lblExeVersion(new QLabel(this)),

@@ -1,19 +1,41 @@
-// Interface language: which catalogue a start loads, the check marks, and the
-// two Language commands.
+// Interface language: which catalogue a start loads, the check marks, the
+// two Language commands, and no English left in the faces under the
+// catalogues.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include "aboutdlg.h"
 #include "app_shell_store.h"
+#include "firmwarepackagedlg.h"
 #include "language.h"
+#include "linkfactory.h"
 #include "linksetupdlg.h"
+#include "mainframe.h"
 #include "prompter.h"
+#include "receiversim.h"
 #include "settings.h"
+#include "stationwindow.h"
+#include "support/event_wait.h"
+#include "updateview.h"
 
 namespace {
+
+constexpr int kGuardMs = 60000;  // only against hangs
 
 const char kEnglishMessage[] = "This application must re-start, and enable your modify!";
 const QString kChineseMessage = QStringLiteral("请重启应用程序，使设置生效!");
@@ -32,6 +54,58 @@ public:
 
 QString Translated(const char* context, const char* text) {
     return QCoreApplication::translate(context, text);
+}
+
+void AddActionTexts(const QList<QAction*>& actions, QStringList& texts) {
+    for (const QAction* a : actions) {
+        texts << a->text() << a->toolTip() << a->statusTip();
+        if (a->menu()) AddActionTexts(a->menu()->actions(), texts);
+    }
+}
+
+// Every text a widget and its visible children show: titles, labels,
+// buttons, entries, menus, list and table items, headers and tool tips.
+QStringList VisibleTexts(const QWidget* top) {
+    QStringList texts{top->windowTitle()};
+    QList<const QWidget*> widgets{top};
+    for (const QWidget* w : top->findChildren<QWidget*>())
+        if (w->isVisibleTo(top)) widgets << w;
+    for (const QWidget* w : widgets) {
+        texts << w->toolTip();
+        AddActionTexts(w->actions(), texts);
+        if (auto* l = qobject_cast<const QLabel*>(w)) texts << l->text();
+        if (auto* b = qobject_cast<const QAbstractButton*>(w)) texts << b->text();
+        if (auto* e = qobject_cast<const QLineEdit*>(w)) texts << e->text() << e->placeholderText();
+        if (auto* c = qobject_cast<const QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i) texts << c->itemText(i);
+        if (auto* m = qobject_cast<const QMenuBar*>(w)) AddActionTexts(m->actions(), texts);
+        if (auto* l = qobject_cast<const QListWidget*>(w))
+            for (int i = 0; i < l->count(); ++i) texts << l->item(i)->text();
+        if (auto* t = qobject_cast<const QTableWidget*>(w)) {
+            for (int c = 0; c < t->columnCount(); ++c)
+                if (t->horizontalHeaderItem(c)) texts << t->horizontalHeaderItem(c)->text();
+            for (int r = 0; r < t->rowCount(); ++r)
+                for (int c = 0; c < t->columnCount(); ++c)
+                    if (const QTableWidgetItem* i = t->item(r, c))
+                        texts << i->text() << i->toolTip();
+        }
+    }
+    return texts;
+}
+
+// The texts with an English word left in them. Names stay as they are: the
+// program's, the maker's, the board's, the ports', the settings group's, and
+// "English" in the language menu.
+QStringList EnglishIn(const QStringList& texts) {
+    static const QRegularExpression kept(
+        QRegularExpression::escape(QString::fromUtf8(kMakerName)) +
+        QStringLiteral("|QuorvexUpdate|Quorvex Update|Velquist|\\bOEM\\b|&?English|\\bUSB\\b|"
+                       "\\bCOM(\\d+|n)\\b|/dev/\\S*|\\bPorts\\b"));
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    QStringList english;
+    for (const QString& text : texts)
+        if (QString(text).remove(kept).contains(word)) english << text;
+    return english;
 }
 
 class LanguageTest : public ::testing::Test {
@@ -160,6 +234,55 @@ TEST_F(LanguageTest, LinkSetupTextsAreTranslatedExactly) {
     EXPECT_NE(Translated("CLinkSetupDlg", "Manual Update (Default Baudrate 9600)"),
               "Manual Update (Default Baudrate 9600)");
     EXPECT_NE(Translated("CAboutDlg", "About QuorvexUpdate"), "About QuorvexUpdate");
+}
+
+TEST_F(LanguageTest, NoEnglishLeftInTheFacesUnderTheCatalogues) {
+    qsim::ReceiverSim windowSim{qsim::SimOptions{}}, rowSim{qsim::SimOptions{}};
+    ASSERT_TRUE(windowSim.Start() && rowSim.Start());
+    store.WriteFile("[Ports]\nCOM1=\nCOM200=" + QByteArray::fromStdString(windowSim.DevicePath()) +
+                    "\nCOM201=" + QByteArray::fromStdString(rowSim.DevicePath()) + "\nCOM250=\n");
+    CLanguage lang(kLanguageChinese);
+    ASSERT_TRUE(lang.Load({withCatalogue.path()}));
+    ASSERT_TRUE(lang.IsQtCatalogueLoaded()) << "qt6-translations-l10n is installed";
+    QStringList english;
+
+    // The window with a receiver identified; the station with one too, and a
+    // row that failed on a port that names no device.
+    CLinkChoice link;
+    ChoosePort(link, ComPortOf(200, CSettings().PortMap()));
+    CMainFrame frame(FrameStartup{link, false, {}});
+    frame.show();
+    frame.OnCreate();
+    const QString boot = Translated("UpdateEngine", "  boot version: %1").section('%', 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return frame.GetActiveView()->Lines().join('\n').contains(boot); },
+                          kGuardMs));
+    english << EnglishIn(VisibleTexts(&frame));
+    frame.Action(ID_STATION)->trigger();
+    CStationWindow& station = *frame.Station();
+    ASSERT_TRUE(station.AddPort(QStringLiteral("COM201")) && station.AddPort("COM250"));
+    ASSERT_TRUE(WaitUntil([&] { return !station.Row(0).State().versions.isEmpty(); }, kGuardMs));
+    ASSERT_EQ(station.Row(1).Result(), StationResult::Failed);
+    english << EnglishIn(VisibleTexts(&station));
+
+    CLinkSetupDlg setup;
+    CFirmwarePackageDlg package({}, QString());
+    CAboutDlg about;
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&setup, &package, &about}) {
+        dialog->show();
+        english << EnglishIn(VisibleTexts(dialog));
+    }
+
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        english << EnglishIn(VisibleTexts(box));
+        box->close();
+    });
+    CMessageBoxPrompter().AskYesNo(
+        AppCaption(), Translated("CMainFrame",
+                                 "The built-in image is a test image for the simulated receiver, "
+                                 "not firmware for a real receiver. Send it?"));
+    EXPECT_TRUE(english.isEmpty()) << english.join('\n').toStdString();
 }
 
 }  // namespace

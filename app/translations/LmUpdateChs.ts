@@ -332,6 +332,14 @@ Station</source>
         <source>About QuorvexUpdate</source>
         <translation>关于 QuorvexUpdate</translation>
     </message>
+    <message>
+        <source>EXE version:%1, built %2</source>
+        <translation>程序版本：%1，构建于 %2</translation>
+    </message>
+    <message>
+        <source>library version:2.23J</source>
+        <translation>库版本：2.23J</translation>
+    </message>
 </context>
 <context>
     <name>UpdateEngine</name>
@@ -660,10 +668,6 @@ Station</source>
         <translation>连接</translation>
     </message>
     <message>
-        <source>Firmware: none chosen; choose one in the main window (App &gt; Firmware Package...)</source>
-        <translation>固件：未选择；请在主窗口中选择（App &gt; 固件包...）</translation>
-    </message>
-    <message>
         <source>Firmware: built-in test image</source>
         <translation>固件：内置测试镜像</translation>
     </message>
@@ -697,6 +701,10 @@ The system reported: %2</source>
         <source>Include receivers that are up to date</source>
         <translation>包括已是最新的接收机</translation>
     </message>
+    <message>
+        <source>Firmware: none chosen; choose one in the main window (App &gt; Firmware Package...)</source>
+        <translation>固件：未选择；请在主窗口中选择（“应用 &gt; 固件包...”）</translation>
+    </message>
 </context>
 <context>
     <name>ProgressFigures</name>
@@ -715,6 +723,45 @@ The system reported: %2</source>
     <message>
         <source>%1 left</source>
         <translation>剩余 %1</translation>
+    </message>
+</context>
+<context>
+    <name>PortNames</name>
+    <message>
+        <source>Cannot open COM%1: it names no device. </source>
+        <translation>无法打开 COM%1：它没有对应的设备。</translation>
+    </message>
+    <message>
+        <source>The settings file, where group Ports would map it, was not read: %1. Give a device path.</source>
+        <translation>未能读取设置文件（Ports 组在其中映射端口）：%1。请给出设备路径。</translation>
+    </message>
+    <message>
+        <source>line %1, %2</source>
+        <translation>第 %1 行，%2</translation>
+    </message>
+    <message>
+        <source>The settings file %1 is damaged: in group Ports, %2 could not be read. Repair it, or give a device path.</source>
+        <translation>设置文件 %1 已损坏：Ports 组中的 %2 无法读取。请修复该文件，或给出设备路径。</translation>
+    </message>
+    <message>
+        <source>Give a device path, or map COM%1 in the settings file, group Ports.</source>
+        <translation>请给出设备路径，或在设置文件的 Ports 组中映射 COM%1。</translation>
+    </message>
+    <message>
+        <source>Cannot open COM%1 (%2): </source>
+        <translation>无法打开 COM%1（%2）：</translation>
+    </message>
+    <message>
+        <source>not a serial device</source>
+        <translation>不是串口设备</translation>
+    </message>
+    <message>
+        <source>. Your user needs access to the device, e.g. membership of the dialout group.</source>
+        <translation>。您的用户需要该设备的访问权限，例如加入 dialout 组。</translation>
+    </message>
+    <message>
+        <source>in use by another program, or not a serial port</source>
+        <translation>正被其他程序占用，或不是串口</translation>
     </message>
 </context>
 </TS>
