@@ -110,7 +110,7 @@ CStationWindow::~CStationWindow() = default;
 void CStationWindow::FitScreen() {
     // Room for the columns and a readable result, but never wider or taller
     // than the screen leaves free (1280 x 800 at 1x, or 2560 x 1600 at 2x).
-    QSize size(1180, 420);
+    QSize size(1400, 420);
     if (const QScreen* screen = (parentWidget() ? parentWidget()->screen() : this->screen()))
         size = size.boundedTo(screen->availableGeometry().size() * 0.95);
     resize(size);
@@ -155,10 +155,16 @@ void CStationWindow::AddRow(const QString& port) {
     m_table->insertRow(index);
     for (int c = 0; c < kColumns; ++c) m_table->setItem(index, c, new QTableWidgetItem);
 
-    auto* progress = new QProgressBar(m_table);
+    // In the middle of its cell at its own height: a row that a long
+    // reason makes tall would stretch the bar into an empty box.
+    auto* progressCell = new QWidget(m_table);
+    auto* progressBox = new QVBoxLayout(progressCell);
+    progressBox->setContentsMargins(1, 0, 1, 0);
+    auto* progress = new QProgressBar(progressCell);
     progress->setRange(0, 100);
     progress->setValue(0);
-    m_table->setCellWidget(index, kColProgress, progress);
+    progressBox->addWidget(progress, 0, Qt::AlignVCenter);
+    m_table->setCellWidget(index, kColProgress, progressCell);
 
     // Widgets in the rows never take the focus: the table would scroll to
     // whichever got it when Update All turns off.
@@ -174,7 +180,10 @@ void CStationWindow::AddRow(const QString& port) {
     auto* connectButton = new QPushButton(buttons);
     connectButton->setObjectName(QLatin1String(kConnectButton));
     connectButton->setFocusPolicy(Qt::NoFocus);
-    auto* removeButton = new QPushButton(tr("Remove"), buttons);
+    // An icon rather than a word: the width goes to the Result column.
+    auto* removeButton =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QString(), buttons);
+    removeButton->setToolTip(tr("Remove"));
     removeButton->setObjectName(QLatin1String(kRemoveButton));
     removeButton->setFocusPolicy(Qt::NoFocus);
     box->addWidget(connectButton);
@@ -282,7 +291,12 @@ void CStationWindow::OnRowChanged(CStationRow* row) {
 void CStationWindow::ShowRow(int index) {
     const CStationRow& row = Row(index);
     const StationEngineState state = row.State();
-    m_table->item(index, kColPort)->setText(row.PortLabel());
+    // A long device path (/dev/serial/by-id/...) would push the Result out
+    // of sight: its middle gives way, the tool tip keeps it whole.
+    QTableWidgetItem* port = m_table->item(index, kColPort);
+    port->setText(fontMetrics().elidedText(row.PortLabel(), Qt::ElideMiddle,
+                                           fontMetrics().averageCharWidth() * 24));
+    port->setToolTip(row.PortLabel());
     m_table->item(index, kColSerial)->setText(state.serialNumber);
     m_table->item(index, kColVersions)->setText(state.versions);
     m_table->item(index, kColState)->setText(row.StateText());
@@ -304,7 +318,7 @@ void CStationWindow::ShowRow(int index) {
                     : done ? style()->standardIcon(QStyle::SP_DialogApplyButton)
                            : QIcon());
 
-    auto* progress = static_cast<QProgressBar*>(m_table->cellWidget(index, kColProgress));
+    auto* progress = ProgressBar(index);
     const QString figures = failed ? QString() : row.Figures();
     progress->setValue(failed ? 0 : row.Percent());
     // The figures carry their own percent; QProgressBar only expands %p, %v and %m.
@@ -315,6 +329,10 @@ void CStationWindow::ShowRow(int index) {
     auto* boot = static_cast<QCheckBox*>(m_table->cellWidget(index, kColBoot));
     if (boot->isChecked() != row.BootAnswer()) boot->setChecked(row.BootAnswer());
     ConnectButton(index)->setText(state.connected ? tr("Disconnect") : tr("Connect"));
+}
+
+QProgressBar* CStationWindow::ProgressBar(int index) const {
+    return m_table->cellWidget(index, kColProgress)->findChild<QProgressBar*>();
 }
 
 QPushButton* CStationWindow::ConnectButton(int index) const {

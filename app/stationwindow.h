@@ -15,6 +15,7 @@ class CStationRow;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTableWidget;
 
@@ -80,6 +81,7 @@ public:
     // "2 done, 1 failed, 1 running, 3 waiting": the rows at a glance.
     QString Summary() const;
     StationCounts Counts() const;
+    QProgressBar* ProgressBar(int index) const;
     // The button of a row that connects or disconnects it, and the one that removes it.
     QPushButton* ConnectButton(int index) const;
     QPushButton* RemoveButton(int index) const;

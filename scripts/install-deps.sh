@@ -13,7 +13,7 @@ packages=(
     dbus-daemon  # dbus-run-session: the inhibitor test's private bus
 )
 if [ "${QUORVEX_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
-if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick xdotool fonts-noto-cjk); fi
+if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick xdotool fonts-noto-cjk optipng); fi
 # The Debian packages and their checks (scripts/package.sh, package-test.sh).
 if [ "${QUORVEX_PACKAGING:-0}" = 1 ]; then
     packages+=(debhelper dpkg-dev help2man lintian appstream desktop-file-utils)

@@ -5,7 +5,9 @@
 # Chinese; then the station with three receivers, one done, one mid-update
 # and one whose cable was pulled.
 # Usage: scripts/screenshots.sh [OUTPUT-DIR]   (default: screenshots)
-# With QUORVEX_BUILD_DIR set, uses that build as it is.
+# With QUORVEX_BUILD_DIR set, uses that build as it is. The virtual screen is
+# 1280 x 800, an operator's laptop; with QT_SCALE_FACTOR=2 it is 2560 x 1600
+# and the program draws at twice the size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 QUORVEX_SCREENSHOTS=1 scripts/install-deps.sh
@@ -15,6 +17,8 @@ if [ -z "${QUORVEX_BUILD_DIR:-}" ]; then
     cmake --build "$build" --target quorvexupdate receiver-sim
 fi
 out=$(realpath -m "${1:-screenshots}")
+scale=${QT_SCALE_FACTOR:-1}
+screen="$((1280 * scale))x$((800 * scale))x24"
 mkdir -p "$out"
 work=$(mktemp -d)
 # The runs' logs go with the rest of the throw-away state, not into the
@@ -58,7 +62,7 @@ shoot() {
         echo "Quorvex%20Solution\\PortOfMonitor=COM200"
         echo "Quorvex%20Solution\\Quorvex%20Update%20\\Quorvex%20Solution\\UI=dword:0000000$ui"
     } > "$cfg/Quorvex Solution/QuorvexUpdate.ini"
-    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 $screen" \
         bash scripts/screenshot-session.sh "$build/app/quorvexupdate" "$out/quorvexupdate-$lang.png"
     kill "$sim_pid" 2> /dev/null || true
     wait "$sim_pid" 2> /dev/null || true
@@ -93,7 +97,7 @@ shoot_station() {
         echo "[Station]"
         echo "Ports=COM201, COM202, COM203"
     } > "$cfg/Quorvex Solution/QuorvexUpdate.ini"
-    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x900x24" \
+    XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 $screen" \
         bash scripts/screenshot-session.sh "$build/app/quorvexupdate" \
         "$out/quorvexupdate-station.png" station || true
     kill "${pids[@]}" 2> /dev/null || true
@@ -104,4 +108,6 @@ shoot_station() {
 shoot en 1
 shoot zh 0
 shoot_station
+# Smaller files for the README, the same pixels.
+optipng -quiet -o2 "$out"/quorvexupdate-{en,zh,station}.png
 echo "Saved $out/quorvexupdate-en.png, $out/quorvexupdate-zh.png and $out/quorvexupdate-station.png"

@@ -177,8 +177,7 @@ TEST_F(Station, ThreeReceiversOneRefusingBlocksOneUnplugged) {
         EXPECT_TRUE(stats.errors.empty()) << stats.errors.front();
         EXPECT_EQ(Cell(i, CStationWindow::kColState), "Done");
         EXPECT_EQ(Cell(i, CStationWindow::kColResult), "Completed!");
-        auto* bar = qobject_cast<QProgressBar*>(
-            window->Table()->cellWidget(i, CStationWindow::kColProgress));
+        QProgressBar* bar = window->ProgressBar(i);
         ASSERT_NE(bar, nullptr);
         EXPECT_TRUE(bar->text().startsWith("100%  38417/38417 bytes")) << bar->text().toStdString();
     }
@@ -196,8 +195,7 @@ TEST_F(Station, ThreeReceiversOneRefusingBlocksOneUnplugged) {
     EXPECT_EQ(failed->toolTip(),
               "The line to the receiver was lost.\nThe system reported: " + Row(2).ResultDetail());
     EXPECT_FALSE(failed->icon().isNull());
-    auto* failedBar =
-        qobject_cast<QProgressBar*>(window->Table()->cellWidget(2, CStationWindow::kColProgress));
+    QProgressBar* failedBar = window->ProgressBar(2);
     EXPECT_EQ(failedBar->value(), 0);
     EXPECT_FALSE(failedBar->isTextVisible());
     EXPECT_EQ(window->Summary(), "2 done, 1 failed, 0 running, 0 waiting");
