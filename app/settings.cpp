@@ -142,6 +142,10 @@ bool CSettings::SetFirmwarePackageFolder(const QString& folder) {
     return Write(QStringLiteral("Firmware/Package"), folder);
 }
 
+QString CSettings::HistoryDatabase() const {
+    return Value(QStringLiteral("History/Database")).toString().trimmed();
+}
+
 QStringList CSettings::StationPorts() const {
     QStringList ports;
     for (const QString& port : Value(QStringLiteral("Station/Ports")).toStringList())

@@ -60,6 +60,11 @@ public:
     QString FirmwarePackageFolder() const;
     bool SetFirmwarePackageFolder(const QString& folder);
 
+    // Where the history of runs is kept, group "History", key "Database": a
+    // file or a PostgreSQL URL (historydb.h); empty for the user's own file.
+    // Read only: the operator writes it.
+    QString HistoryDatabase() const;
+
     // The station's rows, group "Station", key "Ports", in row order: each a
     // COM port ("COM200") or a device path. Empty entries are dropped.
     QStringList StationPorts() const;

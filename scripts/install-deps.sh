@@ -11,6 +11,8 @@ packages=(
     libgtest-dev libgmock-dev
     umockdev libumockdev-dev
     dbus-daemon  # dbus-run-session: the inhibitor test's private bus
+    libqt6sql6-sqlite libqt6sql6-psql  # the history's drivers
+    postgresql  # the history test's own server
 )
 if [ "${QUORVEX_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 if [ "${QUORVEX_SCREENSHOTS:-0}" = 1 ]; then packages+=(xvfb x11-apps imagemagick xdotool fonts-noto-cjk optipng); fi
