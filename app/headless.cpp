@@ -15,10 +15,13 @@
 #include "appinfo.h"
 #include "datafolders.h"
 #include "firmware.h"
+#include "headless_history.h"
 #include "headless_options.h"
 #include "headless_output.h"
 #include "headless_run.h"
+#include "history.h"
 #include "linkfactory.h"
+#include "settings.h"
 #include "settingsfile.h"
 #include "updateengine.h"
 
@@ -114,6 +117,10 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
     const QString name = QString::fromLatin1(ProgramName(program));
     QStringList args;
     for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    if (IsHistoryCommand(args)) {
+        const QCoreApplication app(argc, argv);  // the SQL drivers are its plug-ins
+        return RunHistoryCommand(args, name, stdout, stderr);
+    }
     HeadlessOptions options;
     QString error;
     if (!ParseHeadlessArguments(args, &options, &error)) {
@@ -129,6 +136,10 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
     if (options.version) {
         PrintVersion(program);
         return kExitCompleted;
+    }
+    if (!options.historyDb.isEmpty() && !ParseHistoryUrl(options.historyDb, &error)) {
+        std::fprintf(stderr, "%s: --history-db: %s\n", ProgramName(program), qPrintable(error));
+        return kExitBadArguments;
     }
 
     // A reader that went away must not end the run in the middle of a transfer.
@@ -153,9 +164,12 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
         return kExitBadArguments;
     }
 
+    // Outlives the run, so that its row is written (or spooled) before the end.
+    CHistory history(options.historyDb.isEmpty() ? CSettings().HistoryDatabase()
+                                                 : options.historyDb);
     const CResourceImageStore store;
     UpdateEngine engine(RealLinks(), CarriedImageConfig(), store);
-    CHeadlessRun run(engine, options, output, FirmwareSearchFolders());
+    CHeadlessRun run(engine, options, output, FirmwareSearchFolders(), &history);
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;
@@ -170,5 +184,10 @@ int RunHeadless(int argc, char** argv, HeadlessProgram program) {
                      [](int code) { QCoreApplication::exit(code); });
     run.Start();
     const int code = app.exec();
+    // The run's row is written, or kept for later, before the program ends,
+    // and what became of it is said.
+    constexpr int kHistoryWaitMs = 15000;
+    history.Drain(kHistoryWaitMs);
+    QCoreApplication::sendPostedEvents(&history);
     return run.IsFinished() ? run.ExitCode() : code;
 }

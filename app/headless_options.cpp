@@ -35,13 +35,14 @@ struct HeadlessCommandLine {
     const QCommandLineOption check{QStringLiteral("check")};
     const QCommandLineOption force{QStringLiteral("force")};
     const QCommandLineOption noVerify{QStringLiteral("no-verify")};
+    const QCommandLineOption historyDb{QStringLiteral("history-db"), {}, QStringLiteral("URL")};
     const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     const QCommandLineOption version{QStringLiteral("version")};
 
     HeadlessCommandLine() {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({headless, port, usb, manual, baud, boot, timeout, completion, restarts,
-                           log, firmware, check, force, noVerify, help, version});
+                           log, firmware, check, force, noVerify, historyDb, help, version});
         parser.addPositionalArgument(QStringLiteral("PORT"), {});
     }
 };
@@ -63,6 +64,7 @@ bool ReadPackage(const HeadlessCommandLine& c, HeadlessOptions* o, QString* erro
         }
     }
     o->check = c.parser.isSet(c.check);
+    o->historyDb = c.parser.value(c.historyDb);
     if (o->check && o->firmware.isEmpty()) {
         *error =
             QStringLiteral("--check needs --firmware DIR, --firmware NAME or --firmware builtin");
@@ -177,6 +179,7 @@ QString HeadlessUsage(const QString& command) {
         "Usage: %1 --firmware PACKAGE [OPTION]... PORT\n"
         "  or:  %1 --firmware PACKAGE [OPTION]... --usb\n"
         "  or:  %1 --firmware PACKAGE --check\n"
+        "  or:  %1 history [--serial SN] [--since DATE] [--csv] [--history-db URL]\n"
         "Updates the firmware of one Z4 receiver without a window: connects, reads the\n"
         "receiver's version record, gives the Update command and prints every line of\n"
         "the message list on standard output.\n"
@@ -215,8 +218,19 @@ QString HeadlessUsage(const QString& command) {
         "  --no-verify          end at \"Completed!\" without reading the versions the\n"
         "                       receiver comes back with\n"
         "  --log FILE           also append every line to FILE\n"
+        "  --history-db URL     record the run in this history database instead of\n"
+        "                       the settings file's ([History] Database) or the\n"
+        "                       user's own file ($XDG_DATA_HOME/quorvexupdate/\n"
+        "                       history.sqlite): a file, sqlite:FILE, or\n"
+        "                       postgresql://[user@]host[:port]/database\n"
         "  --version            print the program version\n"
         "  -h, --help           this text\n"
+        "\n"
+        "history lists the runs the history holds, oldest first: --serial SN only\n"
+        "those of this serial number (the version record's or the loader's), --since\n"
+        "DATE those started then or later (2026-12-01, 2026-12-01T08:00), --csv as\n"
+        "CSV with every column. It exits 0 when the history was read, 1 when it\n"
+        "cannot be, 2 on bad arguments.\n"
         "\n"
         "On a terminal the address line and the progress bar update in place;\n"
         "otherwise plain lines are printed, with at most one progress line per 5%.\n"

@@ -35,6 +35,7 @@ struct HeadlessOptions {
     bool verify = true;                  // read the versions again after the update
     QString logFile;
     QString firmware;    // --firmware: a folder, an installed package's name or "builtin"
+    QString historyDb;   // --history-db: where the run is recorded (historydb.h)
     bool check = false;  // --check: only check the package; no port is needed
     bool help = false;
     bool version = false;

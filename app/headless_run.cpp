@@ -8,6 +8,7 @@
 
 #include "firmware.h"
 #include "headless_output.h"
+#include "historyrecorder.h"
 #include "linkfactory.h"
 #include "packagesummary.h"
 #include "portnames.h"
@@ -36,7 +37,8 @@ CLinkChoice RunLinkChoice(const HeadlessOptions& options, const PortOverrides& o
 }  // namespace
 
 CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
-                           CHeadlessOutput& output, std::vector<std::string> searchFolders)
+                           CHeadlessOutput& output, std::vector<std::string> searchFolders,
+                           CHistory* history)
     : m_engine(engine),
       m_options(options),
       m_output(output),
@@ -44,6 +46,10 @@ CHeadlessRun::CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options,
       m_runLog(engine),
       m_inhibitor(engine) {
     connect(&m_runLog, &CRunLog::unwritable, this, [this](const QString& l) { m_output.Line(l); });
+    if (history) {
+        m_pRecorder = std::make_unique<CHistoryRecorder>(engine, *history, &m_runLog);
+        connect(m_pRecorder.get(), &CHistoryRecorder::unwritable, &engine, &UpdateEngine::AddNote);
+    }
     m_options.link = RunLinkChoice(options, CSettings().PortMap());
     m_engine.SetLinkChoice(m_options.link);
     m_engine.SetPrompter(this);
@@ -237,6 +243,7 @@ void CHeadlessRun::Finish(int code, const QString& message) {
     // The engine's own outcomes have ended the log's run already.
     m_runLog.End(message.isEmpty() ? QStringLiteral("exit status %1").arg(code)
                                    : QStringLiteral("%1 (exit status %2)").arg(message).arg(code));
+    if (m_pRecorder) m_pRecorder->End(message);
     m_output.Flush();
     // The engine shows a missing image as an error before it reports the outcome.
     if (!message.isEmpty() && message != m_shownError) m_output.Error(message);

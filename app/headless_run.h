@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "sleepinhibitor.h"
 
 class CHeadlessOutput;
+class CHistory;
+class CHistoryRecorder;
 class UpdateEngine;
 
 // Drives one update through the engine, the way an operator would: take the
@@ -32,9 +35,9 @@ class CHeadlessRun : public QObject, public IPrompter {
 public:
     // Gives the engine the options' link and itself as the prompter.
     // Installed packages are looked for by name in searchFolders, first
-    // match first.
+    // match first. The run is recorded in history, when given.
     CHeadlessRun(UpdateEngine& engine, const HeadlessOptions& options, CHeadlessOutput& output,
-                 std::vector<std::string> searchFolders);
+                 std::vector<std::string> searchFolders, CHistory* history = nullptr);
     ~CHeadlessRun() override;
 
     // Gives the engine the package, then connects. Without a usable package,
@@ -73,6 +76,7 @@ private:
     CHeadlessOutput& m_output;
     std::vector<std::string> m_searchFolders;
     CRunLog m_runLog;
+    std::unique_ptr<CHistoryRecorder> m_pRecorder;
     CSleepInhibitor m_inhibitor;
     QString m_shownError;
     QElapsedTimer m_interruptWarned;  // the first Ctrl-C during a flash

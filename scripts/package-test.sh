@@ -73,7 +73,7 @@ $sudo rm -rf "$pkg"
 $sudo rmdir --ignore-fail-on-non-empty /usr/share/quorvexupdate/firmware
 
 echo "== one update with the installed programs (scripts/demo.sh)"
-XDG_STATE_HOME="$work/state" QUORVEX_INSTALLED=1 scripts/demo.sh > "$work/demo" 2>&1 ||
+XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" QUORVEX_INSTALLED=1 scripts/demo.sh > "$work/demo" 2>&1 ||
     { cat "$work/demo"; fail "the update against the installed simulator failed"; }
 grep -qx 'Completed!' "$work/demo" || { cat "$work/demo"; fail "no Completed!"; }
 

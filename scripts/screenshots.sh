@@ -21,9 +21,9 @@ scale=${QT_SCALE_FACTOR:-1}
 screen="$((1280 * scale))x$((800 * scale))x24"
 mkdir -p "$out"
 work=$(mktemp -d)
-# The runs' logs go with the rest of the throw-away state, not into the
-# user's own log folder.
-export XDG_STATE_HOME="$work/state"
+# The runs' logs and history go with the rest of the throw-away state, not
+# into the user's own folders.
+export XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data"
 sim_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null || true

@@ -280,8 +280,10 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
         runs[i] = std::make_unique<QProcess>();
         // The link path, a device path on the command line: no settings needed.
         // The last one through the window's program, as its README shows it.
+        // One history for all, as stations that share one.
         Launch(*runs[i],
-               {"--firmware", "builtin", work.filePath(QStringLiteral("receiver%1").arg(i))},
+               {"--firmware", "builtin", work.filePath(QStringLiteral("receiver%1").arg(i)),
+                "--history-db", work.filePath("history.sqlite")},
                i == kRuns - 1 ? kWindowHeadless : kCli);
     }
     const QByteArray carried = CarriedImage();
@@ -308,6 +310,28 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
     EXPECT_TRUE(
         QDir(settings.Path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         << "no settings file was written";
+
+    // Every run is in the history, whichever program reads it.
+    const QString db = work.filePath("history.sqlite");
+    Result r = Run({"history", "--history-db", db, "--csv"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList csv = r.out.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), 1 + kRuns) << r.out.toStdString();
+    EXPECT_TRUE(csv[0].startsWith("started,host,port,serial,")) << csv[0].toStdString();
+    EXPECT_EQ(csv.filter(",Z4A00417,123456,Q4B1C20,5.100,2.300,3.100,built-in test image,CPU 248 ")
+                  .filter(",Completed,")
+                  .size(),
+              kRuns);
+    r = Run({"history", "--serial", "Z4A00417", "--since", "2000-01-01", "--history-db", db},
+            kWindowHeadless);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count("  Completed  "), kRuns) << r.out.toStdString();
+    r = Run({"history", "--serial", "Z4A99999", "--history-db", db});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "No recorded run matches.\n");
+    EXPECT_EQ(Run({"history", "--since", "Tuesday", "--history-db", db}).code, 2);
+    EXPECT_EQ(Run({"history", "--history-db", "mysql://station/history"}).code, 2);
 }
 
 TEST_F(Cli, CheckPrintsWhatThePackageHolds) {

@@ -26,6 +26,7 @@
 #include "datafolders.h"
 #include "firmware.h"
 #include "headless_output.h"
+#include "history.h"
 #include "linkfactory.h"
 #include "receiversim.h"
 #include "runlog.h"
@@ -130,7 +131,7 @@ protected:
         CHeadlessOutput output(m_out, m_err, false);
         const CResourceImageStore carried;
         UpdateEngine engine(RealLinks(), CarriedImageConfig(), carried);
-        CHeadlessRun run(engine, options, output, FirmwareSearchFolders());
+        CHeadlessRun run(engine, options, output, FirmwareSearchFolders(), history);
         QEventLoop loop;
         QObject::connect(&run, &CHeadlessRun::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(kGuardMs, &loop, &QEventLoop::quit);
@@ -147,6 +148,7 @@ protected:
     TempSettings settings;  // nothing here may touch the user's own
     std::unique_ptr<qsim::ReceiverSim> sim;
     QString firmware = QStringLiteral("builtin");  // what --firmware gives
+    CHistory* history = nullptr;                   // where Run() records, if anywhere
     QString out, err;
 
 private:
@@ -574,6 +576,56 @@ TEST_F(RunLog, TheFileHoldsEveryLineOfTheListAndTheOutcome) {
     EXPECT_EQ(
         lines.mid(lines.size() - 2),
         (QStringList{"Receiver: part number Q4B1C20, serial number 123456", "Outcome: Completed"}));
+}
+
+// Each run is one row of the history: the receiver, the package and the
+// SHA-256 of the image sent, the outcome, its run log; and runs that end
+// without an update too, the engine's way or the run's own.
+TEST_F(RunLog, EachRunIsRecordedInTheHistory) {
+    const QString db = work.filePath("history.sqlite");
+    CHistory recorded(db);
+    history = &recorded;
+    const auto image = CpuImage(30 * 128 + 5, 4);  // SetUp's
+    const QString port = QStringLiteral("COM231 (%1)").arg(sim->DevicePath().c_str());
+    ASSERT_EQ(Run(), kExitCompleted) << err.toStdString();
+    const QString log = QDir(Logs()).entryList(QDir::Files).value(0);
+    UsePackage("cpu Q4B1C99 248\n", {{"CPU/248.bin", image}});
+    ASSERT_EQ(Run(), kExitNoFirmware);
+    qsim::SimOptions mute;
+    mute.answerVersion = false;
+    mute.loaderStartDelayMs = 600000;
+    StartSim(mute);
+    HeadlessOptions options;
+    options.timeoutSeconds = 1;
+    ASSERT_EQ(Run(options), kExitNoAnswer);
+    ASSERT_TRUE(recorded.Drain(kGuardMs));
+
+    QString error;
+    CHistoryDb reader(*ParseHistoryUrl(db, &error));
+    ASSERT_TRUE(reader.Open(&error)) << error.toStdString();
+    const std::vector<HistoryRun> runs = reader.Query({}, &error).value();
+    ASSERT_EQ(runs.size(), 3u);
+    const HistoryRun& done = runs[0];
+    EXPECT_EQ(done.port, port);
+    EXPECT_EQ(done.serial, "Z4A00417");
+    EXPECT_EQ(done.loaderSerial, "123456");
+    EXPECT_EQ(done.partNumber, "Q4B1C20");
+    EXPECT_EQ(VersionsText(done.cpuBefore, done.fpgaBefore, done.bootBefore),
+              "5.100 - 2.300, boot 3.100");
+    EXPECT_EQ(done.package, "pkg1");
+    EXPECT_EQ(
+        done.images,
+        "CPU 248 " + QCryptographicHash::hash(Data(image), QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(done.outcome, "Completed");
+    EXPECT_GT(done.durationMs, 0);
+    EXPECT_EQ(done.runLog, log);
+    EXPECT_EQ(runs[1].outcome, "No firmware");
+    EXPECT_EQ(runs[1].package, "pkg2");
+    EXPECT_EQ(runs[1].partNumber, "Q4B1C20");
+    EXPECT_TRUE(runs[1].images.isEmpty());
+    EXPECT_EQ(runs[2].outcome, "Failed");
+    EXPECT_TRUE(runs[2].detail.startsWith("No answer from the receiver"))
+        << runs[2].detail.toStdString();
 }
 
 TEST_F(RunLog, AnUnwritableFolderIsSaidOnceAndTheUpdateGoesOn) {

@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     const QTemporaryDir state;
     if (!state.isValid()) return 1;
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    // Nor a history row in the user's own data folder.
+    qputenv("XDG_DATA_HOME", (state.path() + "/data").toUtf8());
     // Nor a sleep inhibitor from the machine's own logind: a system bus that
     // is not there, as on a machine without one.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + state.path().toUtf8() + "/no-system-bus");
