@@ -9,6 +9,7 @@
 
 #include "datafolders.h"
 #include "firmwarepackagedlg.h"
+#include "historywindow.h"
 #include "linkfactory.h"
 #include "portnames.h"
 #include "portwatch.h"
@@ -42,6 +43,7 @@ public:
 CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     : QMainWindow(parent),
       m_pPrompter(std::make_unique<CurrentPrompter>()),
+      m_history(CSettings().HistoryDatabase()),
       m_engine(startup.makeLink ? std::move(startup.makeLink) : RealLinks(), CarriedImageConfig(),
                m_resourceStore) {
     const CSettings settings;
@@ -67,6 +69,7 @@ CMainFrame::CMainFrame(FrameStartup startup, QWidget* parent)
     m_pView = new CUpdateView(m_engine, this);
     setCentralWidget(m_pView);
     connect(&m_runLog, &CRunLog::unwritable, m_pView, &CUpdateView::AddLine);
+    connect(&m_historyRecorder, &CHistoryRecorder::unwritable, &m_engine, &UpdateEngine::AddNote);
     CreateActions();
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshActions);
     connect(&m_engine, &UpdateEngine::stateChanged, this, &CMainFrame::RefreshTitle);
@@ -93,6 +96,8 @@ CMainFrame::~CMainFrame() {
     // The link's thread stops and is joined before anything else of the
     // frame goes; no notice may reach a frame that is being torn down.
     m_engine.OnDisconnect();
+    // Its rows record into the history, which goes before the frame's children.
+    delete std::exchange(m_pStation, nullptr);
 }
 
 void CMainFrame::SetTitle(const QString& title) {
@@ -223,7 +228,11 @@ void CMainFrame::UsePackage(FirmwarePackage package) {
 }
 
 void CMainFrame::OnStation() {
-    if (!m_pStation) m_pStation = new CStationWindow(StationSetup{m_arrPorts, {}, {}}, this);
+    if (!m_pStation) {
+        StationSetup setup{m_arrPorts, {}, {}};
+        setup.history = &m_history;
+        m_pStation = new CStationWindow(std::move(setup), this);
+    }
     // The station sends what this window would send without asking: a
     // chosen package, or the test image the operator agreed to.
     const FirmwarePackage* p = m_engine.Package();
@@ -302,6 +311,14 @@ void CMainFrame::OnOpenLogFolder() {
         Prompter().ShowInfo(tr("Open Log Folder"),
                             tr("No file manager answered. The update logs are in:\n\n%1")
                                 .arg(QDir::toNativeSeparators(folder)));
+}
+
+void CMainFrame::OnHistory() {
+    if (!m_pHistoryWindow) m_pHistoryWindow = new CHistoryWindow(m_history, this);
+    m_pHistoryWindow->Refresh();
+    m_pHistoryWindow->show();
+    m_pHistoryWindow->raise();
+    m_pHistoryWindow->activateWindow();
 }
 
 void CMainFrame::OnReceiverInfo() {

@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "firmware.h"
+#include "history.h"
+#include "historyrecorder.h"
 #include "linkchoice.h"
 #include "linkfactory.h"
 #include "runlog.h"
 #include "sleepinhibitor.h"
 #include "updateengine.h"
 
+class CHistoryWindow;
 class CLanguage;
 class CPortWatch;
 class CStationWindow;
@@ -35,6 +38,7 @@ enum CommandId : int {
     ID_FIRMWARE_PACKAGE,
     ID_STATION,
     ID_OPEN_LOG_FOLDER,
+    ID_HISTORY,
     ID_APP_ABOUT,
     ID_VISIT_WEBSITE,
     kCommandCount
@@ -76,6 +80,9 @@ public:
     // Opens the station window (made at the first call) with this window's package.
     void OnStation();
     CStationWindow* Station() const { return m_pStation; }
+    // Opens the history window (made at the first call) and reads the runs again.
+    void OnHistory();
+    CHistoryWindow* HistoryWindow() const { return m_pHistoryWindow; }
     void OnOpenLogFolder();
     bool IsConnected() const { return m_engine.IsConnected(); }
 
@@ -152,8 +159,10 @@ private:
     CLinkChoice m_link;  // the port, USB or not, and the restart options
     CResourceImageStore m_resourceStore;
     std::unique_ptr<IPrompter> m_pPrompter;  // the program's message boxes
+    CHistory m_history;                      // the window's and the station's
     UpdateEngine m_engine;
     CRunLog m_runLog{m_engine};
+    CHistoryRecorder m_historyRecorder{m_engine, m_history, &m_runLog};
     CSleepInhibitor m_inhibitor{m_engine};
     CUpdateView* m_pView = nullptr;
     std::array<QAction*, kCommandCount> m_actions{};
@@ -167,4 +176,5 @@ private:
 
     CStationWindow* m_pStation = nullptr;  // a child window, made when first opened
     CPortWatch* m_pPortWatch = nullptr;    // none when the ports are not probed
+    CHistoryWindow* m_pHistoryWindow = nullptr;
 };

@@ -45,6 +45,8 @@ void CMainFrame::CreateActions() {
     AddCommand(ID_STATION, tr("Station..."), tr("Update several receivers side by side\nStation"),
                &CMainFrame::OnStation)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    AddCommand(ID_HISTORY, tr("History..."), tr("Every update recorded, by receiver\nHistory"),
+               &CMainFrame::OnHistory);
     AddCommand(ID_OPEN_LOG_FOLDER, tr("Open Log Folder"),
                tr("Open the folder of the update logs\nOpen Log Folder"),
                &CMainFrame::OnOpenLogFolder);
@@ -83,6 +85,7 @@ void CMainFrame::CreateMenus() {
     app->addAction(Action(ID_OPEN_LOG_FOLDER));
     app->addSeparator();
     app->addAction(Action(ID_STATION));
+    app->addAction(Action(ID_HISTORY));
     QMenu* language = menuBar()->addMenu(tr("&Language"));
     language->addAction(Action(ID_LANGUAGE_ENGLISH));
     language->addAction(Action(ID_LANGUAGE_CHINESE));

@@ -4,6 +4,8 @@
 #include <QTimer>
 
 #include "engineclock.h"
+#include "history.h"
+#include "historyrecorder.h"
 #include "linkfactory.h"
 #include "portnames.h"
 #include "runlog.h"
@@ -76,6 +78,39 @@ CStationRow::~CStationRow() {
     disconnect(&m_engine, nullptr, this, nullptr);
     m_engine.SetPrompter(nullptr);
     m_engine.OnDisconnect();
+}
+
+void CStationRow::SetHistory(CHistory& history) {
+    m_pHistory = &history;
+    m_pRecorder = std::make_unique<CHistoryRecorder>(m_engine, history, m_pRunLog.get());
+    connect(m_pRecorder.get(), &CHistoryRecorder::unwritable, this, [this](const QString& line) {
+        emit note(m_strPortLabel + QStringLiteral(": ") + line);
+    });
+    connect(m_pRecorder.get(), &CHistoryRecorder::recorded, this, [this](const HistoryRun& run) {
+        m_strLastRecorded = HistoryRunSummary(run);
+        Changed();
+    });
+}
+
+void CStationRow::LookUpLastRun(const QString& serial) {
+    m_strLastRecorded.clear();
+    if (!m_pHistory || serial.isEmpty()) return;
+    HistoryFilter filter;
+    filter.serial = serial;
+    filter.limit = 1;
+    filter.newestFirst = true;
+    m_pHistory->Query(filter, this,
+                      [this, serial](const std::vector<HistoryRun>& runs, const QString& error) {
+                          // Another receiver may have come meanwhile.
+                          if (serial != QString::fromLatin1(m_engine.ReceiverSn())) return;
+                          if (!error.isEmpty())
+                              m_strLastRecorded = tr("The history cannot be read: %1").arg(error);
+                          else if (runs.empty())
+                              m_strLastRecorded = tr("No update of %1 recorded").arg(serial);
+                          else
+                              m_strLastRecorded = HistoryRunSummary(runs.front());
+                          Changed();
+                      });
 }
 
 void CStationRow::Connect() {
@@ -200,6 +235,8 @@ void CStationRow::OnEvent(const EngineEvent& event) {
                   m_strResultDetail);
     } else if (std::holds_alternative<ev::IdentificationEnded>(event)) {
         Changed();
+    } else if (const auto* e = std::get_if<ev::ReceiverIdentified>(&event)) {
+        if (!m_engine.IsRunUnderWay()) LookUpLastRun(e->serial);
     }
 }
 

@@ -12,6 +12,8 @@
 #include "progressfigures.h"
 #include "updateengine.h"
 
+class CHistory;
+class CHistoryRecorder;
 class CRunLog;
 class CSleepInhibitor;
 
@@ -58,6 +60,11 @@ public:
     void Update();
     // The images of the next Update.
     void SetPackage(const FirmwarePackage& package);
+    // Records the row's runs in history, which outlives the row, and looks up
+    // the last run recorded for each receiver the row identifies.
+    void SetHistory(CHistory& history);
+    // That run, in words; empty without a history or a serial number.
+    const QString& LastRecorded() const { return m_strLastRecorded; }
     // The answer the next "Update boot?" gets.
     void SetBootAnswer(bool yes);
     bool BootAnswer() const { return m_bBootAnswer; }
@@ -93,6 +100,7 @@ private:
     void OnEvent(const EngineEvent& event);
     void OnFinished(UpdateOutcome outcome, const QString& message);
     void OnStalled(EnginePhase phase, qint64 silentMs);
+    void LookUpLastRun(const QString& serial);
     // Ends the run as failed and closes the line, so that Connect tries again.
     void Fail(const QString& text, const QString& detail = {});
     void SetResult(StationResult result, const QString& text, const QString& detail = {});
@@ -109,6 +117,9 @@ private:
     FirmwarePackage m_package;
     UpdateEngine m_engine;
     std::unique_ptr<CRunLog> m_pRunLog;
+    CHistory* m_pHistory = nullptr;
+    std::unique_ptr<CHistoryRecorder> m_pRecorder;  // after the run log: it names its file
+    QString m_strLastRecorded;
     std::unique_ptr<CSleepInhibitor> m_pInhibitor;
     CProgressClock m_clock;
     QElapsedTimer m_changedClock;

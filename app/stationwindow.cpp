@@ -150,6 +150,7 @@ void CStationWindow::AddRow(const QString& port) {
         m_setup.silenceSeconds, m_setup.completionSeconds);
     CStationRow* r = row.get();
     connect(r, &CStationRow::note, m_note, &QLabel::setText);
+    if (m_setup.history) r->SetHistory(*m_setup.history);
     const int index = RowCount();
     m_rows.push_back(std::move(row));
     m_table->insertRow(index);
@@ -298,6 +299,7 @@ void CStationWindow::ShowRow(int index) {
                                            fontMetrics().averageCharWidth() * 24));
     port->setToolTip(row.PortLabel());
     m_table->item(index, kColSerial)->setText(state.serialNumber);
+    m_table->item(index, kColSerial)->setToolTip(row.LastRecorded());
     m_table->item(index, kColVersions)->setText(state.versions);
     m_table->item(index, kColState)->setText(row.StateText());
     QTableWidgetItem* result = m_table->item(index, kColResult);

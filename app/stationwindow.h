@@ -11,6 +11,7 @@
 #include "stationrow.h"
 #include "updateengine.h"
 
+class CHistory;
 class CStationRow;
 class QCheckBox;
 class QComboBox;
@@ -32,6 +33,8 @@ struct StationSetup {
     int silenceSeconds = 30;
     // How long a receiver may write its flash before its row is unconfirmed.
     int completionSeconds = 600;
+    // Where the rows record their runs; none: they are not recorded.
+    CHistory* history = nullptr;
 };
 
 // Several receivers updated side by side, one row each: the operator adds

@@ -145,9 +145,10 @@ TEST_F(Window, MenusToolBarAndWindow) {
     for (QAction* a : frame->menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"&App", "&Language", "&Help"}));
     const QList<QAction*> top = frame->menuBar()->actions();
-    EXPECT_EQ(Texts(top[0]->menu()->actions()),
-              (QStringList{"Connect", "Disconnect", "Update", "|", "Link setup",
-                           "Firmware Package...", "Open Log Folder", "|", "Station..."}));
+    EXPECT_EQ(
+        Texts(top[0]->menu()->actions()),
+        (QStringList{"Connect", "Disconnect", "Update", "|", "Link setup", "Firmware Package...",
+                     "Open Log Folder", "|", "Station...", "History..."}));
     EXPECT_EQ(Texts(top[1]->menu()->actions()), (QStringList{"&English", "中文(&C)"}));
     EXPECT_EQ(Texts(top[2]->menu()->actions()),
               (QStringList{"&About QuorvexUpdate...", "About Velquist"}));

@@ -8,15 +8,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "firmware.h"
+#include "historywindow.h"
 #include "imagestore.h"
 #include "mainframe.h"
 #include "prompter.h"
@@ -326,4 +332,62 @@ TEST_F(Station, OpensFromTheAppMenuWithTheMainWindowsPackage) {
                           kGuardMs));
     EXPECT_EQ(frame->Station()->Row(0).Result(), StationResult::Completed);
     EXPECT_TRUE(sims[0]->CheckImage(0, image).equal);
+}
+
+// Every row's run goes into the window's history: the row shows the last
+// one recorded for its receiver, a new row reads it back, and App >
+// History... lists, filters and exports it.
+TEST_F(Station, TheHistoryKeepsEachRowsLastUpdate) {
+    frame = std::make_unique<CMainFrame>(
+        FrameStartup{CLinkChoice{17, false, false, false, {}}, false, {}});
+    frame->UsePackage(SmallPackage(image));
+    frame->Action(ID_STATION)->trigger();
+    CStationWindow& station = *frame->Station();
+    StartSim();
+    ASSERT_TRUE(station.AddPort(Path(0)));
+    const auto tip = [&] {
+        return station.Table()->item(0, CStationWindow::kColSerial)->toolTip();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return !tip().isEmpty(); }, kGuardMs));
+    EXPECT_EQ(tip(), "No update of Z4S00001 recorded");
+    ASSERT_TRUE(WaitUntil([&] { return station.Row(0).IsIdle(); }, kGuardMs));
+    station.UpdateAll();
+    ASSERT_TRUE(
+        WaitUntil([&] { return station.Row(0).Result() != StationResult::None; }, kGuardMs));
+    EXPECT_TRUE(tip().startsWith("Last recorded update: ")) << tip().toStdString();
+    station.RemoveRow(0);
+    ASSERT_TRUE(station.AddPort(Path(0)));
+    ASSERT_TRUE(WaitUntil([&] { return !tip().isEmpty(); }, kGuardMs));
+    EXPECT_TRUE(tip().contains(", Completed, from 5.100 - 2.300, boot 3.100, built-in test image"))
+        << tip().toStdString();
+
+    frame->Action(ID_HISTORY)->trigger();
+    CHistoryWindow* history = frame->HistoryWindow();
+    ASSERT_NE(history, nullptr);
+    QSignalSpy refreshed(history, &CHistoryWindow::refreshed);
+    const auto rows = [&] {
+        EXPECT_TRUE(refreshed.wait(kGuardMs));
+        return history->Table()->rowCount();
+    };
+    ASSERT_EQ(rows(), 1);
+    EXPECT_EQ(history->Table()->item(0, 1)->text(), "Z4S00001");
+    EXPECT_EQ(history->Table()->item(0, 5)->text(), "Completed");
+    history->OutcomeCombo()->setCurrentText("Failed");
+    EXPECT_EQ(rows(), 0);
+    history->OutcomeCombo()->setCurrentText("Completed");
+    EXPECT_EQ(rows(), 1);
+    history->SerialEdit()->setText("Z4S00002");
+    QTest::keyClick(history->SerialEdit(), Qt::Key_Return);
+    EXPECT_EQ(rows(), 0);
+    history->SerialEdit()->setText("Z4S00001");
+    QTest::keyClick(history->SerialEdit(), Qt::Key_Return);
+    EXPECT_EQ(rows(), 1);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(history->ExportCsv(dir.filePath("runs.csv")));
+    QFile csv(dir.filePath("runs.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 3);  // the header, the run, and the end
+    EXPECT_TRUE(lines[1].contains(",Z4S00001,")) << lines[1].toStdString();
 }

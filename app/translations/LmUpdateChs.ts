@@ -247,6 +247,16 @@ Station</source>
         <source>Firmware: %1 (%2)</source>
         <translation>固件：%1（%2）</translation>
     </message>
+    <message>
+        <source>History...</source>
+        <translation>历史记录...</translation>
+    </message>
+    <message>
+        <source>Every update recorded, by receiver
+History</source>
+        <translation>按接收机查看记录的每次升级
+历史记录</translation>
+    </message>
 </context>
 <context>
     <name>CUpdateView</name>
@@ -592,6 +602,14 @@ Station</source>
         <source>Up to date</source>
         <translation>已是最新</translation>
     </message>
+    <message>
+        <source>The history cannot be read: %1</source>
+        <translation>无法读取历史记录：%1</translation>
+    </message>
+    <message>
+        <source>No update of %1 recorded</source>
+        <translation>没有 %1 的升级记录</translation>
+    </message>
 </context>
 <context>
     <name>CStationWindow</name>
@@ -762,6 +780,150 @@ The system reported: %2</source>
     <message>
         <source>in use by another program, or not a serial port</source>
         <translation>正被其他程序占用，或不是串口</translation>
+    </message>
+</context>
+<context>
+    <name>CHistoryWindow</name>
+    <message>
+        <source>History</source>
+        <translation>历史记录</translation>
+    </message>
+    <message>
+        <source>Serial number:</source>
+        <translation>序列号：</translation>
+    </message>
+    <message>
+        <source>Part number:</source>
+        <translation>料号：</translation>
+    </message>
+    <message>
+        <source>Outcome:</source>
+        <translation>结果：</translation>
+    </message>
+    <message>
+        <source>Any</source>
+        <translation>全部</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Export CSV...</source>
+        <translation>导出 CSV...</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Part number</source>
+        <translation>料号</translation>
+    </message>
+    <message>
+        <source>Before</source>
+        <translation>升级前</translation>
+    </message>
+    <message>
+        <source>After</source>
+        <translation>升级后</translation>
+    </message>
+    <message>
+        <source>Outcome</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Took</source>
+        <translation>耗时</translation>
+    </message>
+    <message>
+        <source>Package</source>
+        <translation>固件包</translation>
+    </message>
+    <message>
+        <source>Station</source>
+        <translation>工位</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Detail</source>
+        <translation>详情</translation>
+    </message>
+    <message>
+        <source>Reading %1...</source>
+        <translation>正在读取 %1...</translation>
+    </message>
+    <message>
+        <source>The history %1 cannot be read: %2</source>
+        <translation>无法读取历史记录 %1：%2</translation>
+    </message>
+    <message>
+        <source>The newest %1 runs that match, from %2.</source>
+        <translation>%2 中符合条件的最新 %1 次升级。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n run(s) from %1.</source>
+        <translation>
+            <numerusform>%1 中的 %n 次升级。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Export CSV</source>
+        <translation>导出 CSV</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n run(s) written to %1.</source>
+        <translation>
+            <numerusform>已将 %n 次升级写入 %1。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryRun</name>
+    <message>
+        <source>Last recorded update: %1, %2</source>
+        <translation>最近一次记录的升级：%1，%2</translation>
+    </message>
+    <message>
+        <source>, from %1</source>
+        <translation>，升级前 %1</translation>
+    </message>
+</context>
+<context>
+    <name>CHistory</name>
+    <message>
+        <source>The history database %1 answers again; the runs kept meanwhile are written.</source>
+        <translation>历史数据库 %1 已恢复响应；期间保留的升级记录已写入。</translation>
+    </message>
+    <message>
+        <source>The history database %1 cannot be written (%2); the update goes on, and its runs are kept until the database answers.</source>
+        <translation>无法写入历史数据库 %1（%2）；升级将继续进行，升级记录会保留到数据库恢复响应为止。</translation>
+    </message>
+    <message>
+        <source>They cannot be kept in %1 either: they are lost when the program ends.</source>
+        <translation>也无法保留在 %1 中：程序结束时这些记录将丢失。</translation>
+    </message>
+</context>
+<context>
+    <name>CHistoryRecorder</name>
+    <message>
+        <source>The program was closed.</source>
+        <translation>程序已关闭。</translation>
     </message>
 </context>
 </TS>
