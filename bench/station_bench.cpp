@@ -1,121 +1,14 @@
 // The station updating eight receivers at once against one alone: the
-// carried image through the real path (the station's rows, their engines
-// and serial links, pseudo-terminals), each simulated receiver in its own
-// process so that the figures are the updater's alone. A 10 ms timer on the
-// window's thread shows how late the window gets to its events meanwhile.
-// The machine's other work competes with all of it: run it on a quiet one.
+// carried image through the real path (station_round.h). The machine's other
+// work competes with all of it: run it on a quiet one.
 //
 // Run as: station_bench tools/receiver-sim [ROWS] [SIM-OPTION...]
-#include <sys/resource.h>
-
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <algorithm>
-#include <cstdio>
-#include <functional>
-#include <memory>
-#include <vector>
 
-#include "bench_figures.h"
 #include "firmware.h"
-#include "stationrow.h"
-#include "stationwindow.h"
-#include "support/event_wait.h"
-
-namespace {
-
-// A receiver-sim process and the device it serves.
-struct SimProcess {
-    QProcess process;
-    QString device;
-};
-
-struct Round {
-    double seconds = 0;
-    double worstLateMs = 0;
-    std::vector<double> lateMs;  // every tick's lateness
-    double cpuSeconds = 0;
-    std::vector<double> rowSeconds;
-};
-
-// One station with a row per simulator: connect them all, Update All, and
-// time it until every row has its result.
-bool RunRound(const std::vector<SimProcess*>& sims, Round* round) {
-    CStationWindow window(StationSetup{{}, BuiltinFirmwarePackage(), {}, 60});
-    window.show();
-    for (SimProcess* sim : sims)
-        if (!window.AddPort(sim->device)) return false;
-    const int rows = window.RowCount();
-    auto all = [&](const std::function<bool(const CStationRow&)>& pred) {
-        for (int i = 0; i < rows; ++i)
-            if (!pred(window.Row(i))) return false;
-        return true;
-    };
-    if (!WaitUntil([&] { return all([](const CStationRow& r) { return r.IsIdle(); }); }, 30000)) {
-        std::fprintf(stderr, "the receivers did not all identify\n");
-        return false;
-    }
-
-    QElapsedTimer clock, late;
-    round->rowSeconds.assign(static_cast<std::size_t>(rows), 0);
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(10);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        round->lateMs.push_back(std::max(0.0, late.nsecsElapsed() / 1e6 - 10.0));
-        round->worstLateMs = std::max(round->worstLateMs, round->lateMs.back());
-        late.restart();
-        for (int i = 0; i < rows; ++i)
-            if (round->rowSeconds[static_cast<std::size_t>(i)] == 0 &&
-                window.Row(i).Result() != StationResult::None)
-                round->rowSeconds[static_cast<std::size_t>(i)] = clock.nsecsElapsed() / 1e9;
-    });
-    const double cpuStart = CpuSeconds();
-    clock.start();
-    late.start();
-    probe.start();
-    window.UpdateAll();
-    const bool ended = WaitUntil(
-        [&] { return all([](const CStationRow& r) { return r.Result() != StationResult::None; }); },
-        600000);
-    round->seconds = clock.nsecsElapsed() / 1e9;
-    round->cpuSeconds = CpuSeconds() - cpuStart;
-    probe.stop();
-    for (double& s : round->rowSeconds)
-        if (s == 0) s = round->seconds;  // ended after the probe's last tick
-    for (int i = 0; i < rows; ++i) {
-        if (window.Row(i).Result() != StationResult::Completed) {
-            std::fprintf(
-                stderr, "row %d: %s\n", i,
-                qPrintable(window.Row(i).ResultText().isEmpty() ? window.Row(i).StateText()
-                                                                : window.Row(i).ResultText()));
-            return false;
-        }
-    }
-    return ended;
-}
-
-void Print(const char* what, Round r) {
-    const auto [fastest, slowest] = std::minmax_element(r.rowSeconds.begin(), r.rowSeconds.end());
-    std::sort(r.lateMs.begin(), r.lateMs.end());
-    const double p99 = r.lateMs.empty() ? 0 : r.lateMs[(r.lateMs.size() - 1) * 99 / 100];
-    const auto over50 = r.lateMs.end() - std::upper_bound(r.lateMs.begin(), r.lateMs.end(), 50.0);
-    std::printf("  %s\n", what);
-    std::printf("    Update All to the last result:  %.2f s (rows end %.2f .. %.2f s)\n", r.seconds,
-                *fastest, *slowest);
-    std::printf(
-        "    10 ms timer lateness:           worst %.1f ms, p99 %.1f ms, %ld of %zu "
-        "ticks over 50 ms\n",
-        r.worstLateMs, p99, static_cast<long>(over50), r.lateMs.size());
-    std::printf("    updater CPU:                    %.2f s\n", r.cpuSeconds);
-}
-
-}  // namespace
+#include "station_round.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -126,7 +19,7 @@ int main(int argc, char** argv) {
     int rows = 8;
     int firstOption = 2;
     if (argc > 2 && QByteArray(argv[2]).toInt() > 0) rows = QByteArray(argv[firstOption++]).toInt();
-    QStringList simArguments{QStringLiteral("--quiet")};
+    QStringList simArguments;
     for (int i = firstOption; i < argc; ++i) simArguments << QString::fromLocal8Bit(argv[i]);
 
     // A settings store of its own: the station keeps its rows there.
@@ -134,37 +27,21 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
 
-    // The simulators stand in for receivers, which spend none of this
-    // machine's time: they run at the rows' lower priority, not the window's.
-    simArguments.prepend(QString::fromLocal8Bit(argv[1]));
-    simArguments = QStringList{QStringLiteral("-n"), QStringLiteral("5")} + simArguments;
-    std::vector<std::unique_ptr<SimProcess>> sims;
-    for (int i = 0; i <= rows; ++i) {
-        auto sim = std::make_unique<SimProcess>();
-        sim->process.start(QStringLiteral("nice"), simArguments);
-        if (!sim->process.waitForReadyRead(5000)) {
-            std::fprintf(stderr, "receiver-sim did not start\n");
-            return 1;
-        }
-        sim->device = QString::fromLocal8Bit(sim->process.readLine()).trimmed();
-        sims.push_back(std::move(sim));
-    }
-
+    std::vector<std::unique_ptr<SimProcess>> sims = StartSims(argv[1], rows + 1, simArguments);
+    if (sims.empty()) return 1;
     Round alone, station;
-    const bool ok = RunRound({sims[0].get()}, &alone) && [&] {
+    const auto setup = [] { return StationSetup{{}, BuiltinFirmwarePackage(), {}, 60}; };
+    const bool ok = RunRound({sims[0].get()}, setup(), &alone) && [&] {
         std::vector<SimProcess*> many;
         for (int i = 1; i <= rows; ++i) many.push_back(sims[static_cast<std::size_t>(i)].get());
-        return RunRound(many, &station);
+        return RunRound(many, setup(), &station);
     }();
-    for (auto& sim : sims) {
-        sim->process.terminate();
-        sim->process.waitForFinished(2000);
-    }
+    StopSims(sims);
     if (!ok) return 1;
 
     std::printf("station: full updates of the carried image (2937712 bytes each)\n");
-    Print("one receiver alone", alone);
-    Print(qPrintable(QStringLiteral("%1 receivers at once").arg(rows)), station);
+    PrintRound("one receiver alone", alone);
+    PrintRound(qPrintable(QStringLiteral("%1 receivers at once").arg(rows)), station);
     std::printf("  %d at once / one alone:  %.2f times the time (%.2f per receiver)\n", rows,
                 station.seconds / alone.seconds, station.seconds / alone.seconds / rows);
     std::printf("  peak RSS:                 %.1f MiB\n", PeakRssKiB() / 1024.0);
