@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_figures.h"
+#include "settings.h"
 #include "stationrow.h"
 #include "stationwindow.h"
 #include "support/event_wait.h"
@@ -36,6 +37,9 @@ struct Round {
 // One station with a row per simulator: connect them all, Update All, and
 // time it until every row has its result.
 inline bool RunRound(const std::vector<SimProcess*>& sims, StationSetup setup, Round* round) {
+    // The rows of an earlier round would come back from the settings, and a
+    // new simulator may have an earlier one's device.
+    CSettings().SetStationPorts({});
     CStationWindow window(std::move(setup));
     window.show();
     for (SimProcess* sim : sims)
