@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <array>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <memory>
 
 #include "receiversim.h"
+#include "support/pg_server.h"
 #include "support/pty.h"
 #include "support/temp_settings.h"
 
@@ -332,6 +334,32 @@ TEST_F(Cli, ThreeReceiversAtOnce) {
     EXPECT_EQ(r.err, "No recorded run matches.\n");
     EXPECT_EQ(Run({"history", "--since", "Tuesday", "--history-db", db}).code, 2);
     EXPECT_EQ(Run({"history", "--history-db", "mysql://station/history"}).code, 2);
+}
+
+// Stations sharing one PostgreSQL history named in the settings file: a run
+// while the server is down is said, goes on, and is written by the next run
+// once the server is back; the history command reads the settings' database.
+TEST_F(Cli, ASharedPostgresHistoryFromTheSettingsLosesNoRun) {
+    PgServer server;
+    QString why;
+    if (!server.Start(&why)) GTEST_SKIP() << "no PostgreSQL server: " << why.toStdString();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "Quorvex Solution", "QuorvexUpdate")
+        .setValue("History/Database", server.Url("shared"));
+    const auto update = [&] {
+        auto sim = StartSim();
+        return Run({"--firmware", "builtin", QString::fromStdString(sim->DevicePath())});
+    };
+    EXPECT_EQ(update().code, 0);
+    ASSERT_TRUE(server.Stop());
+    const Result down = update();
+    EXPECT_EQ(down.code, 0) << down.err.toStdString();
+    EXPECT_EQ(down.out.count("cannot be written"), 1) << down.out.toStdString();
+    EXPECT_EQ(Run({"history"}).code, 1);
+    ASSERT_TRUE(server.Start(&why)) << why.toStdString();
+    EXPECT_EQ(update().code, 0);
+    const Result r = Run({"history", "--serial", "Z4A00417", "--csv"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(",Completed,"), 3) << r.out.toStdString();
 }
 
 TEST_F(Cli, CheckPrintsWhatThePackageHolds) {
