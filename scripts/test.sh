@@ -53,5 +53,5 @@ echo "== TSan (threaded code)"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
 mkdir -p build-tsan && run build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=thread -DQUORVEX_BUILD_APP=OFF \
     -DQUORVEX_WERROR=ON --target ring_test usb_link_test sim_text_test \
-    sim_loader_test sim_faults_test engine_serial_test station_row_test
+    sim_loader_test sim_faults_test engine_serial_test station_row_test history_test
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded

@@ -67,6 +67,12 @@ protected:
             url = QStringLiteral("sqlite:%1?busy_timeout=50").arg(dir.filePath("history.sqlite"));
             return;
         }
+#if defined(__SANITIZE_THREAD__)
+        // Seen here: once this process has started one (QProcess, as the
+        // server's programs are), TSan no longer sees its locks and reports
+        // the history's guarded queue as a race. The SQLite cases start none.
+        GTEST_SKIP() << "not under TSan: starting the server's programs blinds it to our locks";
+#endif
         if (!s_server) s_server = std::make_unique<PgServer>();
         QString why;
         if (!s_server->Start(&why)) GTEST_SKIP() << "no PostgreSQL server: " << why.toStdString();
