@@ -41,8 +41,9 @@ struct HistoryFilter {
     bool newestFirst = false;
 };
 
-// One connection to the history, for the thread that opens it only (a Qt
-// SQL connection may not be used on another). Opening makes the tables, or
+// One connection to the history, for the thread that makes it only (a Qt
+// SQL connection may not be used on another). Making it loads the driver;
+// opening it connects, and makes the tables, or
 // brings tables of an older version of the program up to date, in one
 // transaction that other stations wait for.
 class CHistoryDb {
