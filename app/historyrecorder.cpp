@@ -44,12 +44,28 @@ void CHistoryRecorder::OnEvent(const EngineEvent& event) {
     } else if (const auto* e = std::get_if<ev::Finished>(&event)) {
         // The loader answered this run when it found no image for the part.
         if (e->outcome == UpdateOutcome::NoFirmware) TakeLoader();
-        Finish(HistoryOutcome(e->outcome), e->detail);
+        // The check of the versions belongs to the run: it ends with it.
+        if (e->verifying)
+            m_pendingOutcome = HistoryOutcome(e->outcome);
+        else
+            Finish(HistoryOutcome(e->outcome), e->detail);
+    } else if (const auto* e = std::get_if<ev::Verified>(&event)) {
+        if (!m_run || !m_pendingOutcome) return;
+        if (e->result != ev::Verified::Result::NoAnswer) {
+            m_run->cpuAfter = QString::fromStdString(e->reported.cpu);
+            m_run->fpgaAfter = QString::fromStdString(e->reported.fpga);
+            m_run->bootAfter = QString::fromStdString(e->reported.boot);
+        }
+        Finish(*std::exchange(m_pendingOutcome, std::nullopt), ListLines(event).lines.value(0));
     }
 }
 
 void CHistoryRecorder::OnStateChanged() {
-    if (!m_pEngine->IsConnected()) Finish(QLatin1String(kOutcomeDisconnected), {});
+    if (m_pEngine->IsConnected()) return;
+    if (m_pendingOutcome)
+        Finish(*std::exchange(m_pendingOutcome, std::nullopt), tr("Not verified: disconnected."));
+    else
+        Finish(QLatin1String(kOutcomeDisconnected), {});
 }
 
 void CHistoryRecorder::Begin() {
@@ -104,6 +120,7 @@ void CHistoryRecorder::Finish(const QString& outcome, const QString& detail) {
     if (!m_run) return;
     HistoryRun run = std::move(*m_run);
     m_run.reset();
+    m_pendingOutcome.reset();
     run.outcome = outcome;
     run.detail = detail.simplified();
     run.durationMs = m_clock.elapsed();

@@ -51,5 +51,7 @@ private:
     const CRunLog* m_pRunLog;
     ev::ReceiverIdentified m_record;  // this connection's version record
     std::optional<HistoryRun> m_run;  // the open run
+    // Confirmed by the receiver; the check of its versions still runs.
+    std::optional<QString> m_pendingOutcome;
     QElapsedTimer m_clock;
 };

@@ -586,6 +586,11 @@ TEST_F(RunLog, EachRunIsRecordedInTheHistory) {
     CHistory recorded(db);
     history = &recorded;
     const auto image = CpuImage(30 * 128 + 5, 4);  // SetUp's
+    // With the versions checked after the update.
+    qsim::SimOptions updated;
+    updated.cpuVersionAfter = "5.200";
+    StartSim(updated);
+    UsePackage("cpu Q4B1C20 248\nversions cpu=5.200\n", {{"CPU/248.bin", image}});
     const QString port = QStringLiteral("COM231 (%1)").arg(sim->DevicePath().c_str());
     ASSERT_EQ(Run(), kExitCompleted) << err.toStdString();
     const QString log = QDir(Logs()).entryList(QDir::Files).value(0);
@@ -612,15 +617,17 @@ TEST_F(RunLog, EachRunIsRecordedInTheHistory) {
     EXPECT_EQ(done.partNumber, "Q4B1C20");
     EXPECT_EQ(VersionsText(done.cpuBefore, done.fpgaBefore, done.bootBefore),
               "5.100 - 2.300, boot 3.100");
-    EXPECT_EQ(done.package, "pkg1");
+    EXPECT_EQ(done.package, "pkg2");
     EXPECT_EQ(
         done.images,
         "CPU 248 " + QCryptographicHash::hash(Data(image), QCryptographicHash::Sha256).toHex());
     EXPECT_EQ(done.outcome, "Completed");
+    EXPECT_EQ(done.cpuAfter, "5.200");
+    EXPECT_EQ(done.detail, "Verified: CPU 5.200");
     EXPECT_GT(done.durationMs, 0);
     EXPECT_EQ(done.runLog, log);
     EXPECT_EQ(runs[1].outcome, "No firmware");
-    EXPECT_EQ(runs[1].package, "pkg2");
+    EXPECT_EQ(runs[1].package, "pkg3");
     EXPECT_EQ(runs[1].partNumber, "Q4B1C20");
     EXPECT_TRUE(runs[1].images.isEmpty());
     EXPECT_EQ(runs[2].outcome, "Failed");
