@@ -174,6 +174,33 @@ bool ParseHeadlessArguments(const QStringList& args, HeadlessOptions* options, Q
     return true;
 }
 
+// The exit statuses, as --help lists them.
+constexpr char kExitStatuses[] =
+    "Exit status:\n"
+    "  0    \"Completed!\": the receiver confirmed the update; with --check, the\n"
+    "       package is usable\n"
+    "  2    bad arguments, or the log file cannot be written\n"
+    "  3    the port could not be opened\n"
+    "  4    no answer from the receiver: within the time-out it sent neither a\n"
+    "       version record nor a loader identification\n"
+    "  5    no firmware for this model\n"
+    "  6    the receiver answered, then sent nothing for longer than the time-out\n"
+    "  7    the receiver asked for a restart (\"VX\") more than --max-restarts times\n"
+    "  8    boot loader sent (--boot yes): restart the receiver and run again for\n"
+    "       the CPU firmware\n"
+    "  9    no firmware package given, or it is not usable (every problem is\n"
+    "       listed); the port was not opened\n"
+    "  10   everything was sent, but the receiver did not report the end of its\n"
+    "       flash write within --completion-timeout: it may still be writing; do\n"
+    "       not power it off, check it once it has restarted\n"
+    "  11   the receiver confirmed the update, but came back with other versions\n"
+    "       than the package states, or gave no version record within 60 s\n"
+    "  12   the receiver already runs the package's versions; nothing was sent\n"
+    "       (--force sends them all the same)\n"
+    "  130  interrupted (SIGINT or SIGTERM); the port was closed first. While\n"
+    "       blocks go out or the receiver writes its flash, the first Ctrl-C only\n"
+    "       warns; a second one within 5 s stops\n";
+
 QString HeadlessUsage(const QString& command) {
     const QString usage = QStringLiteral(
         "Usage: %1 --firmware PACKAGE [OPTION]... PORT\n"
@@ -234,30 +261,6 @@ QString HeadlessUsage(const QString& command) {
         "\n"
         "On a terminal the address line and the progress bar update in place;\n"
         "otherwise plain lines are printed, with at most one progress line per 5%.\n"
-        "\n"
-        "Exit status:\n"
-        "  0    \"Completed!\": the receiver confirmed the update; with --check, the\n"
-        "       package is usable\n"
-        "  2    bad arguments, or the log file cannot be written\n"
-        "  3    the port could not be opened\n"
-        "  4    no answer from the receiver: within the time-out it sent neither a\n"
-        "       version record nor a loader identification\n"
-        "  5    no firmware for this model\n"
-        "  6    the receiver answered, then sent nothing for longer than the time-out\n"
-        "  7    the receiver asked for a restart (\"VX\") more than --max-restarts times\n"
-        "  8    boot loader sent (--boot yes): restart the receiver and run again for\n"
-        "       the CPU firmware\n"
-        "  9    no firmware package given, or it is not usable (every problem is\n"
-        "       listed); the port was not opened\n"
-        "  10   everything was sent, but the receiver did not report the end of its\n"
-        "       flash write within --completion-timeout: it may still be writing; do\n"
-        "       not power it off, check it once it has restarted\n"
-        "  11   the receiver confirmed the update, but came back with other versions\n"
-        "       than the package states, or gave no version record within 60 s\n"
-        "  12   the receiver already runs the package's versions; nothing was sent\n"
-        "       (--force sends them all the same)\n"
-        "  130  interrupted (SIGINT or SIGTERM); the port was closed first. While\n"
-        "       blocks go out or the receiver writes its flash, the first Ctrl-C only\n"
-        "       warns; a second one within 5 s stops\n");
-    return usage.arg(command);
+        "\n");
+    return usage.arg(command) + QLatin1String(kExitStatuses);
 }
