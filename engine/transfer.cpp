@@ -12,8 +12,18 @@
 
 namespace {
 
-ev::SentImage Sent(const char* type, std::uint16_t id, const std::uint8_t* bytes,
-                   std::size_t size) {
+// The package hashed its images when it took them, and the store holds those
+// very bytes: hashing megabytes again for each receiver would hold up the
+// thread every engine of a station shares. Only bytes the engine changed
+// (the boot image's serial number) are hashed here.
+ev::SentImage Sent(const FirmwarePackage* package, const char* type, std::uint16_t id,
+                   const std::uint8_t* bytes, std::size_t size, bool changed = false) {
+    for (std::size_t i = 0; package && !changed && i < package->images.size(); ++i) {
+        const PackageImage& image = package->images[i];
+        if (image.type == type && image.id == id && image.size == size && !image.sha256.empty())
+            return {QLatin1String(type), id, static_cast<qint64>(size),
+                    QString::fromStdString(image.sha256)};
+    }
     const QByteArray sha = QCryptographicHash::hash(
         QByteArrayView(bytes, static_cast<qsizetype>(size)), QCryptographicHash::Sha256);
     return {QLatin1String(type), id, static_cast<qint64>(size), QString::fromLatin1(sha.toHex())};
@@ -191,12 +201,14 @@ void UpdateEngine::BeginCpuTransfer(std::uint16_t cpuId, std::uint16_t fpgaId) {
     m_sentImages.clear();
     if (t.m_bHasFpga) {
         const ImageBytes fpga = m_pStore->Find("FPGA", fpgaId);
-        if (!fpga.empty()) m_sentImages.push_back(Sent("FPGA", fpgaId, fpga.data(), fpga.size()));
+        if (!fpga.empty())
+            m_sentImages.push_back(Sent(Package(), "FPGA", fpgaId, fpga.data(), fpga.size()));
         t.m_pSecondImage = fpga.data();
         t.m_nTotalSize = static_cast<std::uint32_t>(fpga.size());
     }
     const ImageBytes cpu = m_pStore->Find("CPU", cpuId);
-    m_sentImages.insert(m_sentImages.begin(), Sent("CPU", cpuId, cpu.data(), cpu.size()));
+    m_sentImages.insert(m_sentImages.begin(),
+                        Sent(Package(), "CPU", cpuId, cpu.data(), cpu.size()));
     t.m_pImage = cpu.data();
     t.m_nImageSize = static_cast<std::uint32_t>(cpu.size());
     t.m_nTotalSize += t.m_nImageSize;
@@ -232,7 +244,7 @@ void UpdateEngine::BeginBootTransfer(std::uint16_t bootId) {
 
     // Patched in our own copy before the first block, so the checksum covers it.
     PatchBootSerial(m_bootImage, m_pConfig->loaderFamily, m_strSerial, m_strPnTail);
-    m_sentImages = {Sent("BOOT", bootId, m_bootImage.data(), m_bootImage.size())};
+    m_sentImages = {Sent(Package(), "BOOT", bootId, m_bootImage.data(), m_bootImage.size(), true)};
     t.m_bSecondImage = false;
     t.m_nProgress = 0;
     m_nProgressMax = t.m_nTotalSize;
