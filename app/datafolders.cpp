@@ -17,6 +17,21 @@ std::vector<std::string> FirmwareSearchFolders() {
     return folders;
 }
 
+QString UserDataFolder() {
+    QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // Qt takes a relative XDG_DATA_HOME as it is; the rules say to ignore it.
+    if (data.isEmpty() || QDir::isRelativePath(data))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/quorvexupdate");
+}
+
+QString UserStateFolder() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/quorvexupdate");
+}
+
 QStringList CatalogueDirectories() {
     const QString program = QCoreApplication::applicationDirPath();
     return {program, QDir::cleanPath(program + QStringLiteral("/../share/quorvexupdate"))};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 // ~/.local/share when unset), then in each folder of $XDG_DATA_DIRS
 // (/usr/local/share and /usr/share when unset).
 std::vector<std::string> FirmwareSearchFolders();
+
+// The program's folder in the user's data ($XDG_DATA_HOME, ~/.local/share)
+// and state ($XDG_STATE_HOME, ~/.local/state) folders; a relative variable
+// is ignored, as the XDG rules say.
+QString UserDataFolder();
+QString UserStateFolder();
 
 // Where the Chinese catalogue is looked for, first match first: beside the
 // program (a build tree), then bin/../share/quorvexupdate (an installation).

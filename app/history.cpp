@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <chrono>
 
+#include "datafolders.h"
+
 namespace {
 
 // Runs written in one transaction when many wait (a database that answers
@@ -26,10 +28,7 @@ bool Try(CHistoryDb& db, Op op, QString* error) {
 }  // namespace
 
 QString HistorySpoolFolder() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/quorvexupdate/history-spool");
+    return UserStateFolder() + QStringLiteral("/history-spool");
 }
 
 CHistory::CHistory(const QString& url, QString spoolRoot, QObject* parent) : QObject(parent) {

@@ -6,10 +6,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 #include <atomic>
+
+#include "datafolders.h"
 
 namespace {
 
@@ -72,11 +73,7 @@ QString Columns() {
 }  // namespace
 
 QString DefaultHistoryFile() {
-    QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    // Qt takes a relative XDG_DATA_HOME as it is; the rules say to ignore it.
-    if (data.isEmpty() || QDir::isRelativePath(data))
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    return data + QStringLiteral("/quorvexupdate/history.sqlite");
+    return UserDataFolder() + QStringLiteral("/history.sqlite");
 }
 
 std::optional<HistoryTarget> ParseHistoryUrl(const QString& text, QString* error) {

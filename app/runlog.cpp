@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include "appinfo.h"
+#include "datafolders.h"
 #include "updateengine.h"
 
 namespace {
@@ -48,10 +49,7 @@ QString PackageText(const FirmwarePackage* package) {
 }  // namespace
 
 QString RunLogFolder() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/quorvexupdate/logs");
+    return UserStateFolder() + QStringLiteral("/logs");
 }
 
 QString RunLogFileName(const QDateTime& when, const QString& port) {
